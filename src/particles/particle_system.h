@@ -1,0 +1,65 @@
+// The particle pool: a fixed array of records threaded into an active ring
+// and a free ring by array index, and the per-frame pass that moves and
+// splats every live particle.
+#pragma once
+
+#include <cstdint>
+
+namespace nebla::particles {
+
+struct Particle {
+  float x;
+  float y;
+  float z;
+  float vx;
+  float vy;
+  float vz;
+  std::int32_t next;
+  std::int32_t prev;
+  float targetX;
+  float targetY;
+  std::uint16_t travelTime;
+  std::uint16_t life;
+  bool stamp;
+};
+
+class ParticleSystem {
+ public:
+  Particle* records;  // poolSize records, taken from the process heap once
+  std::int32_t activeHead;
+  std::int32_t freeHead;
+  std::uint32_t poolSize;
+  std::int32_t liveCount;
+  std::uint32_t frameCounter;
+  double windX;
+  double windY;
+
+  // Built once by the Application with 100,000 records (at least 3). If the
+  // heap refuses the records, `records` stays null and nothing else may be
+  // called; the entry function checks for that.
+  explicit ParticleSystem(std::uint32_t size);
+  ~ParticleSystem();
+  ParticleSystem(const ParticleSystem&) = delete;
+  ParticleSystem& operator=(const ParticleSystem&) = delete;
+
+  // Emitters, the glyph emitter and the page dissolve create particles
+  // here; a full pool drops the request silently.
+  void spawn(std::uint16_t life, std::int16_t x, std::int16_t y, std::uint16_t z, double vx,
+             double vy, double vz, std::int16_t targetX, std::int16_t targetY, bool stamp);
+  // The pass gives a dead particle's record back; sentinels are ignored.
+  void release(std::int32_t index);
+  // The overlay shows this as the particle count.
+  std::int32_t activeCount() const { return liveCount; }
+
+  // One pass per frame, with both surfaces locked by the frame step.
+  void advance(std::uint8_t* density, std::uint32_t width, std::uint32_t height,
+               std::int32_t densityPitch, std::uint8_t* textLayer, std::int32_t textPitch);
+  // The window procedure sets the wind on every tick and cursor key.
+  void setWind(float wx, float wy);
+
+ private:
+  void initRings();
+  void moveParticle(Particle& p);
+};
+
+}  // namespace nebla::particles
