@@ -1,0 +1,47 @@
+// Entry function and the message loop that never waits.
+#include "app/entry.h"
+
+#include "app/application.h"
+#include "diag/log.h"
+#include "platform/kernel.h"
+
+namespace nebla::app {
+
+using namespace platform;
+
+HINSTANCE moduleInstance = nullptr;
+
+namespace {
+
+bool keyDownNow(int key) { return (GetAsyncKeyState(key) & 0x8000) != 0; }
+
+// Escape and Q are polled on every pass; frames come from the timer ticks
+// that the loop dispatches to the window procedure.
+void runMessageLoop() {
+  for (;;) {
+    if (keyDownNow(VK_ESCAPE) || keyDownNow('Q')) PostQuitMessage(0);
+    MSG message;
+    if (!PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) continue;
+    if (message.message == WM_QUIT) break;
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+}  // namespace
+
+int WinMain(HINSTANCE instance, HINSTANCE, char*, int) {
+  moduleInstance = instance;
+  diag::openLog("Nebla.log", 3);
+  Application app;
+  if (!app.poolReady()) {
+    diag::logErrorCode("failed to allocate the particle pool - err number: ", GetLastError());
+    return 1;
+  }
+  if (!app.setUpDisplay(instance)) return 1;
+  runMessageLoop();
+  app.showOutro(instance);
+  return 0;
+}
+
+}  // namespace nebla::app

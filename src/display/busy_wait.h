@@ -1,0 +1,17 @@
+// The busy waits of the set-up pause and the outro steps.
+#pragma once
+
+#include "platform/kernel.h"
+
+namespace nebla::display {
+
+// Reads the tick count until it is no longer below the first reading plus
+// `milliseconds`; the unsigned comparison ends the wait at once when the
+// count is about to wrap. Processes no messages.
+inline void busyWait(platform::DWORD milliseconds) {
+  platform::DWORD start = platform::GetTickCount();
+  while (platform::GetTickCount() < start + milliseconds) {
+  }
+}
+
+}  // namespace nebla::display
