@@ -1,15 +1,15 @@
 // PNG output through libpng.
-#include "png_writer.h"
+#include "platform/png_writer.h"
 
 #include <png.h>
 
 #include <cstdio>
 #include <vector>
 
-namespace nebla::tools {
+namespace nebla::platform {
 
 bool writePng(const std::string& path, const std::uint8_t* pixels, std::uint32_t width,
-              std::uint32_t height, std::int32_t pitch, const platform::PALETTEENTRY* palette) {
+              std::uint32_t height, std::int32_t pitch, const PALETTEENTRY* palette) {
   // Declared before setjmp, so a libpng error never jumps over its lifetime.
   std::vector<png_byte> row(std::size_t{width} * 3);
   FILE* file = std::fopen(path.c_str(), "wb");
@@ -40,4 +40,4 @@ bool writePng(const std::string& path, const std::uint8_t* pixels, std::uint32_t
   return std::fclose(file) == 0;
 }
 
-}  // namespace nebla::tools
+}  // namespace nebla::platform
