@@ -11,6 +11,7 @@ namespace {
 struct FaultState {
   std::vector<FaultRule> rules;
   std::map<std::string, std::uint32_t, std::less<>> counts;
+  std::uint64_t serial = 0;
 };
 
 FaultState& state() {
@@ -69,6 +70,7 @@ void clearFaults() {
 
 std::optional<std::optional<std::int64_t>> checkFault(std::string_view call) {
   auto& s = state();
+  ++s.serial;
   auto it = s.counts.find(call);
   if (it == s.counts.end()) it = s.counts.emplace(std::string(call), 0).first;
   std::uint32_t n = ++it->second;
@@ -83,5 +85,7 @@ std::uint32_t callCount(std::string_view call) {
   auto it = s.counts.find(call);
   return it == s.counts.end() ? 0 : it->second;
 }
+
+std::uint64_t platformCallSerial() { return state().serial; }
 
 }  // namespace nebla::platform

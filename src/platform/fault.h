@@ -1,5 +1,32 @@
 // Fault injection: tests and the capture tool make any platform call fail
 // with a chosen result at a chosen occurrence.
+//
+// Every platform call asks checkFault with its own name on entry. What a
+// failing call does when the rule carries no result (and what the rule's
+// result means when it does):
+// - DirectDraw calls returning HRESULT: DDERR_GENERIC (the result is the
+//   HRESULT returned). Nothing is created or changed; out-pointers are null.
+// - AddRef and Release of DirectDraw objects: nothing changes; the current
+//   count is returned (or the result).
+// - Calls whose failure the program reads through GetLastError
+//   (RegisterClassA, CreateWindowExA, CreateCompatibleDC, LoadImageA,
+//   LoadIconA, LoadCursorA, GetModuleHandleA): 0 or null, and the last error
+//   becomes ERROR_NOT_ENOUGH_MEMORY (or the result).
+// - SelectObject: HGDI_ERROR (or the result as the returned handle).
+// - SetTextColor, SetBkColor: CLR_INVALID (or the result).
+// - SetTimer, GetDIBColorTable, DefWindowProcA, DispatchMessageA (the window
+//   procedure is not called), GetTickCount, GetAsyncKeyState, GetKeyState:
+//   0 (or the result).
+// - ShowCursor: the counter does not move; its value is returned (or the
+//   result).
+// - PeekMessageA: FALSE without taking a message or letting time pass (or
+//   the result, with the message record untouched).
+// - Other BOOL calls (UnregisterClassA, ShowWindow, DestroyWindow,
+//   KillTimer, TranslateMessage, DeleteDC, DeleteObject, StretchBlt,
+//   TextOutA, PostMessageA): FALSE (or the result); nothing is done.
+// - PostQuitMessage: nothing is posted.
+// - HeapAlloc: null with ERROR_NOT_ENOUGH_MEMORY (or the result as the error).
+// GetLastError, SetLastError and HeapFree never fail.
 #pragma once
 
 #include <cstdint>
@@ -32,5 +59,19 @@ std::optional<std::optional<std::int64_t>> checkFault(std::string_view call);
 
 // How often a call has been made since the last clearFaults().
 std::uint32_t callCount(std::string_view call);
+
+// Number of platform calls made since the process started; never reset.
+// GetTickCount compares it between its calls to notice busy waits.
+std::uint64_t platformCallSerial();
+
+// The platform calls' entry check in one line: empty when the call goes on,
+// otherwise the value the call reports (the rule's result converted to T,
+// or `usual` when the rule has none).
+template <typename T>
+std::optional<T> injectedFault(std::string_view call, T usual) {
+  auto fault = checkFault(call);
+  if (!fault) return std::nullopt;
+  return fault->has_value() ? static_cast<T>(**fault) : usual;
+}
 
 }  // namespace nebla::platform

@@ -1,14 +1,19 @@
-// The process heap and the last-error number.
+// The process heap, the last-error number and the clock.
 #include "platform/kernel.h"
 
 #include <cstdlib>
 
+#include "platform/backend.h"
 #include "platform/fault.h"
 
 namespace nebla::platform {
 namespace {
 DWORD lastError = ERROR_SUCCESS;
 int processHeap;
+
+// Consecutive GetTickCount calls with no other platform call in between.
+std::uint64_t serialAfterLastTick = 0;
+unsigned tickStreak = 0;
 }  // namespace
 
 HANDLE GetProcessHeap() { return &processHeap; }
@@ -32,5 +37,17 @@ BOOL HeapFree(HANDLE heap, DWORD /*flags*/, void* memory) {
 DWORD GetLastError() { return lastError; }
 
 void SetLastError(DWORD error) { lastError = error; }
+
+// The frame-rate measurement reads the clock twice in a row; only from the
+// third reading on is the caller taken to be waiting for time to pass.
+DWORD GetTickCount() {
+  bool consecutive = platformCallSerial() == serialAfterLastTick;
+  auto fault = injectedFault<DWORD>("GetTickCount", 0);
+  serialAfterLastTick = platformCallSerial();
+  tickStreak = consecutive ? tickStreak + 1 : 1;
+  if (fault) return *fault;
+  if (tickStreak >= 3) backend().busyWait();
+  return backend().now();
+}
 
 }  // namespace nebla::platform

@@ -1,0 +1,96 @@
+// The seam between the platform calls and the machine they run on: the
+// clock, input, the display and the window. One backend is installed for
+// the process; the headless one (virtual clock, scripted input) serves tests
+// and the capture tool, and is in place until another is installed.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "platform/types.h"
+
+namespace nebla::platform {
+
+// One event of the keyboard, the pointer, the focus or the window frame.
+struct InputEvent {
+  enum class Kind {
+    KeyDown,  // key: virtual-key code; repeated downs are auto-repeat
+    KeyUp,
+    MouseMove,  // x, y: window pixels
+    LeftDown,
+    LeftUp,
+    RightDown,
+    RightUp,
+    FocusLost,
+    FocusGained,
+    Close,  // the user asked the window to close
+  };
+  Kind kind = Kind::KeyDown;
+  int key = 0;
+  int x = 0;
+  int y = 0;
+  DWORD time = 0;  // milliseconds on the backend's clock
+};
+
+// The visible surface as it should appear now.
+struct Presentation {
+  const BYTE* pixels;
+  LONG pitch;
+  DWORD width;
+  DWORD height;
+  const PALETTEENTRY* palette;  // 256 entries
+  bool fromFlip;                // false: drawn straight onto the screen
+};
+
+struct WindowInfo {
+  LPCSTR title;
+  int x;
+  int y;
+  int width;
+  int height;
+  std::span<const unsigned char> icon;  // the class icon's .ico image, if any
+};
+
+class Backend {
+ public:
+  virtual ~Backend() = default;
+
+  // Milliseconds since start (GetTickCount).
+  virtual DWORD now() = 0;
+  // PeekMessageA found nothing: time may pass, up to the due time of the
+  // next timer tick if there is one.
+  virtual void idle(std::optional<DWORD> nextTimerDue) = 0;
+  // GetTickCount is being read again and again with nothing else happening.
+  virtual void busyWait() = 0;
+  // Moves the input events whose time has come into events, oldest first.
+  virtual void takeInput(std::vector<InputEvent>& events) = 0;
+  // Whether the physical key is down now (GetAsyncKeyState).
+  virtual bool keyDown(int key) = 0;
+
+  // DirectDrawCreate, SetDisplayMode, release of the DirectDraw object.
+  virtual bool openDisplay() = 0;
+  virtual bool setDisplayMode(DWORD width, DWORD height, DWORD bitsPerPixel) = 0;
+  virtual void closeDisplay() = 0;
+  // The visible surface changed (Flip, a new palette, drawing on it).
+  virtual void present(const Presentation& frame) = 0;
+
+  virtual void setPointerVisible(bool visible) = 0;
+  virtual void windowCreated(const WindowInfo& info) = 0;
+  virtual void windowDestroyed() = 0;
+};
+
+// Installs the backend for the process (null: the built-in headless one).
+// The caller keeps ownership and must keep it alive while installed.
+void setBackend(Backend* backend);
+// The backend in use; every platform call reaches the machine through it.
+Backend& backend();
+
+// Puts the platform back to a fresh start: no windows, classes, timers,
+// queued messages, key states, device contexts, bitmaps or DirectDraw
+// objects; pointer counter 0; last error 0. Faults and the backend's own
+// state are not touched. Tests call it before and after each case.
+void resetPlatform();
+
+}  // namespace nebla::platform

@@ -1,0 +1,109 @@
+// The headless backend: a virtual clock, scripted input and presented frames
+// handed to a callback. Tests and the capture tool run the program on it, so
+// every run is the same, frame by frame.
+//
+// Time passes only when the program waits: when PeekMessageA finds nothing,
+// the clock jumps to the earlier of the next timer tick and the next
+// scripted event (1 ms when there is neither); during a busy wait on
+// GetTickCount it moves 1 ms per reading.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/backend.h"
+
+namespace nebla::platform::headless {
+
+// One presented picture, tightly packed (width * height bytes).
+struct PresentedFrame {
+  std::vector<BYTE> pixels;
+  DWORD width = 0;
+  DWORD height = 0;
+  std::array<PALETTEENTRY, 256> palette{};
+  bool fromFlip = false;
+  DWORD time = 0;
+};
+
+using FrameCallback = std::function<void(const PresentedFrame&)>;
+
+class HeadlessBackend final : public Backend {
+ public:
+  // Back to clock 0, no script, nothing pending, keys up, counters 0, no
+  // window or display; the options below are kept.
+  void reset();
+
+  // Input events to deliver at their times (times must not decrease).
+  void setScript(std::vector<InputEvent> events);
+  // After this many presented Flip frames, Escape reads as held down.
+  void setEscapeAfterFlips(std::optional<std::uint32_t> flips);
+  // Receives every presented frame (Flip or drawing on the screen).
+  void setFrameCallback(FrameCallback callback);
+  // Whether DirectDrawCreate finds a display (default yes).
+  void setDisplayAvailable(bool available);
+  // Whether SetDisplayMode can have its mode (default: any 8-bit mode).
+  void setModeAvailable(bool available);
+  // Sets the clock, e.g. close to the 2^32 wrap.
+  void setTime(DWORD ms);
+
+  std::uint32_t flipCount() const { return flips_; }
+  std::uint32_t presentCount() const { return presents_; }
+  bool pointerVisible() const { return pointerVisible_; }
+  bool windowOpen() const { return windowOpen_; }
+  const std::string& windowTitle() const { return windowTitle_; }
+  bool displayOpen() const { return displayOpen_; }
+
+  DWORD now() override;
+  void idle(std::optional<DWORD> nextTimerDue) override;
+  void busyWait() override;
+  void takeInput(std::vector<InputEvent>& events) override;
+  bool keyDown(int key) override;
+  bool openDisplay() override;
+  bool setDisplayMode(DWORD width, DWORD height, DWORD bitsPerPixel) override;
+  void closeDisplay() override;
+  void present(const Presentation& frame) override;
+  void setPointerVisible(bool visible) override;
+  void windowCreated(const WindowInfo& info) override;
+  void windowDestroyed() override;
+
+ private:
+  void advanceTo(DWORD time);
+
+  DWORD clock_ = 0;
+  std::vector<InputEvent> script_;
+  std::size_t nextEvent_ = 0;     // first scripted event not yet due
+  std::size_t nextDelivery_ = 0;  // first due event not yet handed out
+  std::set<int> keysDown_;
+  std::optional<std::uint32_t> escapeAfterFlips_;
+  FrameCallback callback_;
+  bool displayAvailable_ = true;
+  bool modeAvailable_ = true;
+  std::uint32_t flips_ = 0;
+  std::uint32_t presents_ = 0;
+  bool pointerVisible_ = true;
+  bool windowOpen_ = false;
+  std::string windowTitle_;
+  bool displayOpen_ = false;
+};
+
+// Installs a fresh headless backend and a clean platform (faults cleared)
+// for one test or one run, and puts both back when it ends.
+class HeadlessSession {
+ public:
+  HeadlessSession();
+  ~HeadlessSession();
+  HeadlessSession(const HeadlessSession&) = delete;
+  HeadlessSession& operator=(const HeadlessSession&) = delete;
+
+  HeadlessBackend& backend() { return backend_; }
+
+ private:
+  HeadlessBackend backend_;
+};
+
+}  // namespace nebla::platform::headless

@@ -1,0 +1,144 @@
+// Reading input scripts: one timed event a line.
+#include "platform/headless/script.h"
+
+#include <charconv>
+#include <fstream>
+#include <sstream>
+
+#include "platform/user.h"
+
+namespace nebla::platform::headless {
+namespace {
+
+using Kind = InputEvent::Kind;
+
+struct KeyName {
+  std::string_view name;
+  int code;
+};
+
+constexpr KeyName kKeys[] = {
+    {"esc", VK_ESCAPE}, {"q", 'Q'},          {"space", VK_SPACE}, {"left", VK_LEFT},
+    {"up", VK_UP},      {"right", VK_RIGHT}, {"down", VK_DOWN},   {"c", 'C'},
+    {"d", 'D'},         {"l", 'L'},          {"m", 'M'},          {"t", 'T'},
+    {"shift", VK_SHIFT},
+};
+
+std::vector<std::string_view> words(std::string_view line) {
+  std::vector<std::string_view> out;
+  std::size_t at = 0;
+  while (true) {
+    at = line.find_first_not_of(" \t\r", at);
+    if (at == std::string_view::npos) return out;
+    std::size_t end = line.find_first_of(" \t\r", at);
+    if (end == std::string_view::npos) end = line.size();
+    out.push_back(line.substr(at, end - at));
+    at = end;
+  }
+}
+
+template <typename T>
+bool number(std::string_view text, T& value) {
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && end == text.data() + text.size();
+}
+
+// "down"/"up" after key, left and right; "lost"/"gained" after focus.
+bool pairEvent(std::string_view first, std::string_view second, Kind& kind) {
+  struct Pair {
+    std::string_view first, second;
+    Kind kind;
+  };
+  static constexpr Pair kPairs[] = {
+      {"key", "down", Kind::KeyDown},     {"key", "up", Kind::KeyUp},
+      {"left", "down", Kind::LeftDown},   {"left", "up", Kind::LeftUp},
+      {"right", "down", Kind::RightDown}, {"right", "up", Kind::RightUp},
+      {"focus", "lost", Kind::FocusLost}, {"focus", "gained", Kind::FocusGained},
+  };
+  for (const Pair& p : kPairs) {
+    if (p.first == first && p.second == second) {
+      kind = p.kind;
+      return true;
+    }
+  }
+  return false;
+}
+
+// The event after the time; an empty reason means success.
+std::string readEvent(const std::vector<std::string_view>& w, InputEvent& e) {
+  std::string_view what = w[1];
+  std::size_t count = w.size();
+  if (what == "close") {
+    e.kind = Kind::Close;
+    return count == 2 ? "" : "unexpected text after 'close'";
+  }
+  if (what == "mouse") {
+    e.kind = Kind::MouseMove;
+    if (count != 4 || !number(w[2], e.x) || !number(w[3], e.y)) return "expected 'mouse X Y'";
+    return e.x < -32768 || e.x > 32767 || e.y < -32768 || e.y > 32767 ? "mouse position out of range" : "";
+  }
+  if (count < 3 || !pairEvent(what, w[2], e.kind)) return "unknown event '" + std::string(what) + "'";
+  bool isKey = e.kind == Kind::KeyDown || e.kind == Kind::KeyUp;
+  if (!isKey) return count == 3 ? "" : "unexpected text after the event";
+  if (count != 4) return "expected 'key down|up NAME'";
+  e.key = scriptKeyCode(w[3]);
+  if (e.key < 0) return "unknown key '" + std::string(w[3]) + "'";
+  return "";
+}
+
+std::string readLine(std::string_view line, DWORD previous, InputEvent& e) {
+  std::vector<std::string_view> w = words(line);
+  if (!number(w[0], e.time)) return "bad time '" + std::string(w[0]) + "'";
+  if (e.time < previous)
+    return "time " + std::to_string(e.time) + " is before the previous event's " + std::to_string(previous);
+  if (w.size() < 2) return "missing event after the time";
+  return readEvent(w, e);
+}
+
+}  // namespace
+
+int scriptKeyCode(std::string_view name) {
+  if (name.size() == 1 && name[0] >= '0' && name[0] <= '9') return name[0];
+  for (const KeyName& k : kKeys)
+    if (k.name == name) return k.code;
+  return -1;
+}
+
+bool parseScript(std::string_view text, std::string_view fileName, std::vector<InputEvent>& events,
+                 std::string& error) {
+  events.clear();
+  DWORD previous = 0;
+  int lineNumber = 0;
+  std::size_t at = 0;
+  while (at <= text.size()) {
+    std::size_t end = std::min(text.find('\n', at), text.size());
+    std::string_view line = text.substr(at, end - at);
+    at = end + 1;
+    ++lineNumber;
+    line = line.substr(0, line.find('#'));
+    if (line.find_first_not_of(" \t\r") == std::string_view::npos) continue;
+    InputEvent e;
+    std::string reason = readLine(line, previous, e);
+    if (!reason.empty()) {
+      error = std::string(fileName) + ":" + std::to_string(lineNumber) + ": " + reason;
+      events.clear();
+      return false;
+    }
+    previous = e.time;
+    events.push_back(e);
+  }
+  return true;
+}
+
+bool loadScript(const std::string& path, std::vector<InputEvent>& events, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = path + ": cannot read";
+    return false;
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  return parseScript(text.str(), path, events, error);
+}
+
+}  // namespace nebla::platform::headless
