@@ -5,6 +5,9 @@ namespace nebla::app {
 
 Application::Application() : particles(new particles::ParticleSystem(kPoolSize)) {}
 
-Application::~Application() { delete particles; }
+Application::~Application() {
+  tearDownDisplay();
+  delete particles;
+}
 
 }  // namespace nebla::app

@@ -119,7 +119,10 @@ LRESULT windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
       application = static_cast<Application*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
       break;
     case WM_CLOSE:
+      // A window that cannot be closed surprises people on a desktop: the
+      // close button ends the run through the normal path, like Escape.
       ShowCursor(TRUE);
+      PostQuitMessage(0);
       return 1;
     case WM_ACTIVATEAPP:
       appActive = wParam == 1 || wParam == 2;
