@@ -1,0 +1,170 @@
+// The light pass: one ray from the light to every border pixel, walked pixel
+// by pixel with the integer line walk. Each pixel is brightened by the mean
+// smoke density the ray has crossed so far, weighted by a strength that
+// falls linearly with the distance from the light.
+#include "effects/light.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace nebla::effects {
+namespace {
+
+using Wide = unsigned __int128;
+
+// What every ray of one pass shares.
+struct Pass {
+  const app::LightSource& light;
+  const std::uint8_t* source;
+  std::uint8_t* destination;
+  std::int64_t width;
+  std::int64_t height;
+  std::int64_t sourcePitch;
+  std::int64_t destinationPitch;
+  double diagonalReach;  // the screen diagonal times the reach
+};
+
+// One ray reduced to its major and minor axes. The walk moves one pixel
+// along the major axis per step; the minor axis catches up at the end of
+// each run, when the error term has become 0 or more.
+struct Ray {
+  std::int64_t major = 0;  // pixels along the major axis: the step count
+  std::int64_t minor = 0;
+  std::int64_t first = 0;  // index of the first pixel on the screen
+  std::int64_t sourceOffset = 0;
+  std::int64_t destinationOffset = 0;
+  std::int64_t sourceMajorStep = 0;
+  std::int64_t sourceMinorStep = 0;
+  std::int64_t destinationMajorStep = 0;
+  std::int64_t destinationMinorStep = 0;
+  std::int64_t error = 0;
+};
+
+// Pixel moves along one axis needed from `start` before the coordinate lies
+// in [0, size). The ray's end is on the screen, so from an outside start the
+// ray always heads inwards.
+std::int64_t movesToEnter(std::int64_t start, std::int64_t size) {
+  if (start < 0) return -start;
+  if (start >= size) return start - (size - 1);
+  return 0;
+}
+
+// Index of the first pixel of the ray that lies on the screen: the later of
+// the first pixel whose major coordinate is in range and the first whose
+// minor coordinate is. The minor coordinate of pixel k is
+// floor(k * minor / major) moves from its start.
+std::int64_t firstInside(std::int64_t majorMoves, std::int64_t minorMoves, std::int64_t major,
+                         std::int64_t minor) {
+  if (minorMoves == 0) return majorMoves;
+  const Wide needed = static_cast<Wide>(minorMoves) * static_cast<Wide>(major);
+  const Wide k = (needed + static_cast<Wide>(minor) - 1) / static_cast<Wide>(minor);
+  return std::max(majorMoves, static_cast<std::int64_t>(k));
+}
+
+// Lays out the ray from the light to (ex, ey) and places it at its first
+// pixel on the screen, with the error term the walk from the light would
+// have there.
+Ray layOutRay(const Pass& pass, std::int64_t ex, std::int64_t ey) {
+  const std::int64_t lx = pass.light.x;
+  const std::int64_t ly = pass.light.y;
+  const std::int64_t adx = std::abs(lx - ex);
+  const std::int64_t ady = std::abs(ly - ey);
+  const std::int64_t sx = ex >= lx ? 1 : -1;
+  const std::int64_t sy = ey >= ly ? 1 : -1;
+  const bool xMajor = adx >= ady;
+
+  Ray ray;
+  ray.major = xMajor ? adx : ady;
+  ray.minor = xMajor ? ady : adx;
+  const std::int64_t xMoves = movesToEnter(lx, pass.width);
+  const std::int64_t yMoves = movesToEnter(ly, pass.height);
+  ray.first = xMajor ? firstInside(xMoves, yMoves, adx, ady) : firstInside(yMoves, xMoves, ady, adx);
+
+  std::int64_t minorMoves = 0;
+  std::int64_t remainder = 0;
+  if (ray.first > 0) {
+    const Wide travelled = static_cast<Wide>(ray.first) * static_cast<Wide>(ray.minor);
+    minorMoves = static_cast<std::int64_t>(travelled / static_cast<Wide>(ray.major));
+    remainder = static_cast<std::int64_t>(travelled % static_cast<Wide>(ray.major));
+  }
+  ray.error = remainder - ray.major;
+
+  const std::int64_t px = lx + sx * (xMajor ? ray.first : minorMoves);
+  const std::int64_t py = ly + sy * (xMajor ? minorMoves : ray.first);
+  ray.sourceOffset = py * pass.sourcePitch + px;
+  ray.destinationOffset = py * pass.destinationPitch + px;
+  ray.sourceMajorStep = xMajor ? sx : sy * pass.sourcePitch;
+  ray.sourceMinorStep = xMajor ? sy * pass.sourcePitch : sx;
+  ray.destinationMajorStep = xMajor ? sx : sy * pass.destinationPitch;
+  ray.destinationMinorStep = xMajor ? sy * pass.destinationPitch : sx;
+  return ray;
+}
+
+// How much the strength K drops per step of this ray: a step along the
+// major axis covers the ray's length divided by its step count.
+double stepDecrement(const Pass& pass, std::int64_t ex, std::int64_t ey) {
+  const auto adx = static_cast<std::uint64_t>(std::abs(pass.light.x - ex));
+  const auto ady = static_cast<std::uint64_t>(std::abs(pass.light.y - ey));
+  const std::uint64_t major = std::max(adx, ady);
+  if (major == 0) return 0.0;
+  const double length = std::sqrt(static_cast<double>(adx * adx + ady * ady));
+  return ((2.0 * pass.light.intensity * length) / static_cast<double>(major)) / pass.diagonalReach;
+}
+
+// Walks one ray from its first pixel on the screen to its end on the border.
+// The pixels before the first one still count in n and in K.
+void castRay(const Pass& pass, std::int64_t ex, std::int64_t ey) {
+  Ray ray = layOutRay(pass, ex, ey);
+  const double decrement = stepDecrement(pass, ex, ey);
+  const double intensity = pass.light.intensity;
+  double strength =
+      ray.first == 0 ? intensity : intensity - static_cast<double>(ray.first) * decrement;
+  std::int64_t count = ray.first;
+  std::int64_t sum = 0;
+  const std::uint8_t* source = pass.source;
+  std::uint8_t* destination = pass.destination;
+
+  for (std::int64_t k = ray.first; k <= ray.major; ++k) {
+    const std::int32_t density = source[ray.sourceOffset];
+    ++count;
+    sum += 3 * density;
+    if (strength > 0.0) {
+      const double lit = (static_cast<double>(sum) * strength) / static_cast<double>(count) +
+                         static_cast<double>(density);
+      destination[ray.destinationOffset] = lit < 255.0 ? static_cast<std::uint8_t>(lit) : 254;
+    } else {
+      destination[ray.destinationOffset] = static_cast<std::uint8_t>(density);
+    }
+    strength -= decrement;
+    ray.sourceOffset += ray.sourceMajorStep;
+    ray.destinationOffset += ray.destinationMajorStep;
+    ray.error += ray.minor;
+    if (ray.error >= 0) {
+      ray.sourceOffset += ray.sourceMinorStep;
+      ray.destinationOffset += ray.destinationMinorStep;
+      ray.error -= ray.major;
+    }
+  }
+}
+
+}  // namespace
+
+void castLight(const app::LightSource& light, const std::uint8_t* source, std::uint8_t* destination,
+               std::int32_t width, std::int32_t height, std::int32_t sourcePitch,
+               std::int32_t destinationPitch) {
+  const std::int64_t w = width;
+  const std::int64_t h = height;
+  const std::int64_t diagonalSquared = w * w + h * h;
+  const Pass pass{light,       source, destination, w, h, sourcePitch, destinationPitch,
+                  std::sqrt(static_cast<double>(diagonalSquared)) * light.reach};
+
+  // Later rays overwrite earlier ones where they cross, so the order counts:
+  // top edge from x = 1, right edge, bottom edge, left edge ending at (0, 0).
+  for (std::int64_t ex = 1; ex < w; ++ex) castRay(pass, ex, 0);
+  for (std::int64_t ey = 0; ey < h; ++ey) castRay(pass, w - 1, ey);
+  for (std::int64_t ex = w - 1; ex >= 0; --ex) castRay(pass, ex, h - 1);
+  for (std::int64_t ey = h - 1; ey >= 0; --ey) castRay(pass, 0, ey);
+}
+
+}  // namespace nebla::effects

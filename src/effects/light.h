@@ -1,0 +1,21 @@
+// The volumetric light: rays from the light to every border pixel brighten
+// the smoke they pass, writing the lit picture into a second image.
+#pragma once
+
+#include <cstdint>
+
+#include "app/light_source.h"
+
+namespace nebla::effects {
+
+// Called by the frame step while the light is on, after the particles have
+// been splatted: reads the density image `source` and writes the lit image
+// into `destination` (both width x height bytes, each row `pitch` bytes
+// apart). Only destination pixels that a ray passes are written (with the
+// light in the middle of the screen, that is all of them); the source is
+// only read.
+void castLight(const app::LightSource& light, const std::uint8_t* source, std::uint8_t* destination,
+               std::int32_t width, std::int32_t height, std::int32_t sourcePitch,
+               std::int32_t destinationPitch);
+
+}  // namespace nebla::effects
