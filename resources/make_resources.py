@@ -395,7 +395,7 @@ def fbm(x, y, seed, octaves=5):
 TRIBLE_W, TRIBLE_H = 81, 61
 BALL_X, BALL_Y, BALL_RX, BALL_RY = 40.0, 32.0, 20.0, 17.5
 CROWN_X, CROWN_Y = 40.0, 12.0
-EYES = ((33.0, 28.0), (47.5, 28.0))
+EYES = ((32.5, 27.5), (48.0, 27.5))
 
 
 def fur_radius(angle):
@@ -422,15 +422,17 @@ def fur_shade(x, y):
 
 
 def eye_value(x, y):
-    """Grey level inside an eye, or None outside both eyes."""
+    """Grey level inside an eye, or None outside both eyes.  The pupils are
+    large and pure black so that they stay visible as holes in the smoke;
+    the glint sits on the pupil's rim rather than in the hole."""
     for ex, ey in EYES:
-        dx, dy = (x - ex) / 4.6, (y - ey) / 5.4
+        dx, dy = (x - ex) / 5.2, (y - ey) / 6.0
         if dx * dx + dy * dy > 1.0:
             continue
-        px, py = x - (ex + 1.0), y - (ey + 1.2)
-        if (px - 0.9) ** 2 + (py + 1.1) ** 2 < 0.8:
+        px, py = x - (ex + 0.8), y - (ey + 1.0)
+        if (px - 2.3) ** 2 + (py + 2.6) ** 2 < 1.1:
             return 255.0
-        if px * px / 7.8 + py * py / 10.2 < 1.0:
+        if px * px / 13.0 + py * py / 17.0 < 1.0:
             return 0.0
         rim = dx * dx + dy * dy
         return 235.0 - 70.0 * rim * rim
