@@ -22,7 +22,8 @@ std::vector<std::uint8_t> busyImage() {
   for (std::int32_t y = 0; y < kHeight; ++y) {
     for (std::int32_t x = 0; x < kWidth; ++x) {
       state = state * 1664525u + 1013904223u;
-      image[static_cast<std::size_t>(y * kPitch + x)] = static_cast<std::uint8_t>((state >> 24) % 96);
+      image[static_cast<std::size_t>(y * kPitch + x)] =
+          static_cast<std::uint8_t>((state >> 24) % 96);
     }
   }
   return image;

@@ -1,7 +1,9 @@
 // The light pass: one ray from the light to every border pixel, walked pixel
 // by pixel with the integer line walk. Each pixel is brightened by the mean
 // smoke density the ray has crossed so far, weighted by a strength that
-// falls linearly with the distance from the light.
+// falls linearly with the distance from the light. Along a ray, n counts the
+// pixels walked, A sums three times their densities and K is the strength,
+// lowered by J per step.
 #include "effects/light.h"
 
 #include <algorithm>
@@ -11,6 +13,8 @@
 namespace nebla::effects {
 namespace {
 
+// For a light far off the screen, the product of a step index and a ray
+// length can pass 2^63.
 using Wide = unsigned __int128;
 
 // What every ray of one pass shares.
@@ -79,7 +83,8 @@ Ray layOutRay(const Pass& pass, std::int64_t ex, std::int64_t ey) {
   ray.minor = xMajor ? ady : adx;
   const std::int64_t xMoves = movesToEnter(lx, pass.width);
   const std::int64_t yMoves = movesToEnter(ly, pass.height);
-  ray.first = xMajor ? firstInside(xMoves, yMoves, adx, ady) : firstInside(yMoves, xMoves, ady, adx);
+  ray.first =
+      xMajor ? firstInside(xMoves, yMoves, adx, ady) : firstInside(yMoves, xMoves, ady, adx);
 
   std::int64_t minorMoves = 0;
   std::int64_t remainder = 0;
@@ -101,14 +106,14 @@ Ray layOutRay(const Pass& pass, std::int64_t ex, std::int64_t ey) {
   return ray;
 }
 
-// How much the strength K drops per step of this ray: a step along the
-// major axis covers the ray's length divided by its step count.
-double stepDecrement(const Pass& pass, std::int64_t ex, std::int64_t ey) {
-  const auto adx = static_cast<std::uint64_t>(std::abs(pass.light.x - ex));
-  const auto ady = static_cast<std::uint64_t>(std::abs(pass.light.y - ey));
-  const std::uint64_t major = std::max(adx, ady);
-  if (major == 0) return 0.0;
-  const double length = std::sqrt(static_cast<double>(adx * adx + ady * ady));
+// J, how much K drops per step of this ray: a step along the major axis
+// covers the ray's length divided by its step count, and K reaches 0 at
+// half the diagonal times the reach.
+double stepDecrement(const Pass& pass, const Ray& ray) {
+  if (ray.major == 0) return 0.0;
+  const auto major = static_cast<std::uint64_t>(ray.major);
+  const auto minor = static_cast<std::uint64_t>(ray.minor);
+  const double length = std::sqrt(static_cast<double>(major * major + minor * minor));
   return ((2.0 * pass.light.intensity * length) / static_cast<double>(major)) / pass.diagonalReach;
 }
 
@@ -116,22 +121,24 @@ double stepDecrement(const Pass& pass, std::int64_t ex, std::int64_t ey) {
 // The pixels before the first one still count in n and in K.
 void castRay(const Pass& pass, std::int64_t ex, std::int64_t ey) {
   Ray ray = layOutRay(pass, ex, ey);
-  const double decrement = stepDecrement(pass, ex, ey);
+  const double decrement = stepDecrement(pass, ray);
   const double intensity = pass.light.intensity;
   double strength =
       ray.first == 0 ? intensity : intensity - static_cast<double>(ray.first) * decrement;
-  std::int64_t count = ray.first;
-  std::int64_t sum = 0;
+  // n and A are whole numbers far below 2^53, so doubles hold them exactly
+  // and spare the loop two conversions per pixel.
+  double count = static_cast<double>(ray.first);
+  double sum = 0.0;
   const std::uint8_t* source = pass.source;
   std::uint8_t* destination = pass.destination;
 
-  for (std::int64_t k = ray.first; k <= ray.major; ++k) {
+  for (std::int64_t pixel = ray.first; pixel <= ray.major; ++pixel) {
     const std::int32_t density = source[ray.sourceOffset];
-    ++count;
-    sum += 3 * density;
+    count += 1.0;
+    sum += static_cast<double>(3 * density);
     if (strength > 0.0) {
-      const double lit = (static_cast<double>(sum) * strength) / static_cast<double>(count) +
-                         static_cast<double>(density);
+      const double lit = (sum * strength) / count + static_cast<double>(density);
+      // Truncated, with 255 and more written as 254.
       destination[ray.destinationOffset] = lit < 255.0 ? static_cast<std::uint8_t>(lit) : 254;
     } else {
       destination[ray.destinationOffset] = static_cast<std::uint8_t>(density);
@@ -156,8 +163,8 @@ void castLight(const app::LightSource& light, const std::uint8_t* source, std::u
   const std::int64_t w = width;
   const std::int64_t h = height;
   const std::int64_t diagonalSquared = w * w + h * h;
-  const Pass pass{light,       source, destination, w, h, sourcePitch, destinationPitch,
-                  std::sqrt(static_cast<double>(diagonalSquared)) * light.reach};
+  const double diagonalReach = std::sqrt(static_cast<double>(diagonalSquared)) * light.reach;
+  const Pass pass{light, source, destination, w, h, sourcePitch, destinationPitch, diagonalReach};
 
   // Later rays overwrite earlier ones where they cross, so the order counts:
   // top edge from x = 1, right edge, bottom edge, left edge ending at (0, 0).
