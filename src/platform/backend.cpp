@@ -24,6 +24,7 @@ void setBackend(Backend* backend) { installed = backend; }
 Backend& backend() { return installed != nullptr ? *installed : builtIn(); }
 
 void resetPlatform() {
+  resetClockReadings();
   resetDirectDraw();
   resetGdi();
   resetWindows();

@@ -26,6 +26,7 @@ bool isWindow(HWND window);
 std::span<const unsigned char> findResource(int id);
 
 // Each part's share of resetPlatform.
+void resetClockReadings();
 void resetDirectDraw();
 void resetGdi();
 void resetWindows();

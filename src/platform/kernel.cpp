@@ -5,6 +5,7 @@
 
 #include "platform/backend.h"
 #include "platform/fault.h"
+#include "platform/internal.h"
 
 namespace nebla::platform {
 namespace {
@@ -38,13 +39,15 @@ DWORD GetLastError() { return lastError; }
 
 void SetLastError(DWORD error) { lastError = error; }
 
+void resetClockReadings() { tickStreak = 0; }
+
 // The frame-rate measurement reads the clock twice in a row; only from the
 // third reading on is the caller taken to be waiting for time to pass.
 DWORD GetTickCount() {
   bool consecutive = platformCallSerial() == serialAfterLastTick;
   auto fault = injectedFault<DWORD>("GetTickCount", 0);
   serialAfterLastTick = platformCallSerial();
-  tickStreak = consecutive ? tickStreak + 1 : 1;
+  tickStreak = consecutive && tickStreak > 0 ? tickStreak + 1 : 1;
   if (fault) return *fault;
   if (tickStreak >= 3) backend().busyWait();
   return backend().now();

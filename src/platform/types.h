@@ -52,11 +52,15 @@ struct RECT {
   LONG top;
   LONG right;
   LONG bottom;
+
+  friend bool operator==(const RECT&, const RECT&) = default;
 };
 
 struct POINT {
   LONG x;
   LONG y;
+
+  friend bool operator==(const POINT&, const POINT&) = default;
 };
 
 struct PALETTEENTRY {
@@ -64,6 +68,8 @@ struct PALETTEENTRY {
   BYTE peGreen;
   BYTE peBlue;
   BYTE peFlags;
+
+  friend bool operator==(const PALETTEENTRY&, const PALETTEENTRY&) = default;
 };
 
 struct RGBQUAD {
@@ -71,6 +77,8 @@ struct RGBQUAD {
   BYTE rgbGreen;
   BYTE rgbRed;
   BYTE rgbReserved;
+
+  friend bool operator==(const RGBQUAD&, const RGBQUAD&) = default;
 };
 
 constexpr COLORREF RGB(BYTE r, BYTE g, BYTE b) {

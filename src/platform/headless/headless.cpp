@@ -29,7 +29,7 @@ void HeadlessBackend::reset() {
   flips_ = 0;
   presents_ = 0;
   pointerVisible_ = true;
-  windowOpen_ = false;
+  windows_ = 0;
   windowTitle_.clear();
   displayOpen_ = false;
 }
@@ -123,11 +123,11 @@ void HeadlessBackend::present(const Presentation& frame) {
 void HeadlessBackend::setPointerVisible(bool visible) { pointerVisible_ = visible; }
 
 void HeadlessBackend::windowCreated(const WindowInfo& info) {
-  windowOpen_ = true;
+  ++windows_;
   windowTitle_ = info.title;
 }
 
-void HeadlessBackend::windowDestroyed() { windowOpen_ = false; }
+void HeadlessBackend::windowDestroyed() { windows_ = std::max(windows_ - 1, 0); }
 
 HeadlessSession::HeadlessSession() {
   backend_.reset();

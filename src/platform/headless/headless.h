@@ -54,7 +54,7 @@ class HeadlessBackend final : public Backend {
   std::uint32_t flipCount() const { return flips_; }
   std::uint32_t presentCount() const { return presents_; }
   bool pointerVisible() const { return pointerVisible_; }
-  bool windowOpen() const { return windowOpen_; }
+  bool windowOpen() const { return windows_ > 0; }
   const std::string& windowTitle() const { return windowTitle_; }
   bool displayOpen() const { return displayOpen_; }
 
@@ -86,7 +86,7 @@ class HeadlessBackend final : public Backend {
   std::uint32_t flips_ = 0;
   std::uint32_t presents_ = 0;
   bool pointerVisible_ = true;
-  bool windowOpen_ = false;
+  int windows_ = 0;
   std::string windowTitle_;
   bool displayOpen_ = false;
 };

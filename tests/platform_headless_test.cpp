@@ -1,0 +1,129 @@
+// The headless backend (clock, scripted input, escape after flips, frame
+// hand-over) and the input script format.
+#include <cstdio>
+#include <fstream>
+
+#include "platform/headless/script.h"
+#include "platform/kernel.h"
+#include "platform_support.h"
+
+namespace nebla::platform::testing {
+namespace {
+
+using headless::parseScript;
+using Kind = InputEvent::Kind;
+using PlatformHeadless = PlatformTest;
+
+TEST_F(PlatformHeadless, EscapeReadsDownAfterTheChosenNumberOfFlips) {
+  backend().setEscapeAfterFlips(2);
+  IDirectDraw* dd = openDisplay(4, 4);
+  IDirectDrawSurface* front = primary(dd);
+  ASSERT_EQ(front->SetPalette(palette(dd, blueRamp())), DD_OK);
+  EXPECT_EQ(GetAsyncKeyState(VK_ESCAPE), 0) << "a palette change is not a flip";
+  ASSERT_EQ(front->Flip(nullptr, DDFLIP_WAIT), DD_OK);
+  EXPECT_EQ(GetAsyncKeyState(VK_ESCAPE), 0);
+  ASSERT_EQ(front->Flip(nullptr, DDFLIP_WAIT), DD_OK);
+  EXPECT_NE(GetAsyncKeyState(VK_ESCAPE) & 0x8000, 0);
+  EXPECT_EQ(backend().flipCount(), 2u);
+  EXPECT_EQ(backend().presentCount(), 3u);
+  dd->Release();
+}
+
+TEST_F(PlatformHeadless, ResetStartsTheClockAndInputAfresh) {
+  backend().setScript({{Kind::KeyDown, 'Q', 0, 0, 0}, {Kind::KeyDown, 'C', 0, 0, 100}});
+  EXPECT_NE(GetAsyncKeyState('Q') & 0x8000, 0) << "events at time 0 are due at once";
+  backend().setTime(1000);
+  EXPECT_NE(GetAsyncKeyState('C') & 0x8000, 0);
+  backend().reset();
+  EXPECT_EQ(GetTickCount(), 0u);
+  EXPECT_EQ(GetAsyncKeyState('Q'), 0);
+  std::vector<InputEvent> pending;
+  backend().takeInput(pending);
+  EXPECT_TRUE(pending.empty());
+}
+
+TEST_F(PlatformHeadless, IdleJumpsAcrossTheClockWrap) {
+  backend().setTime(0xFFFFFFF0u);
+  backend().idle(0x00000010u);
+  EXPECT_EQ(backend().now(), 0x10u);
+  backend().idle(std::nullopt);
+  EXPECT_EQ(backend().now(), 0x11u) << "with nothing ahead time still moves";
+}
+
+TEST(PlatformScript, ReadsEveryEventKind) {
+  const char* text =
+      "# a comment line\n"
+      "\n"
+      "0 key down esc\n"
+      "5 key up q   # trailing comment\n"
+      "5 key down space\r\n"
+      "6 key down left\n7 key down up\n8 key down right\n9 key down down\n"
+      "10 key down 0\n11 key down 9\n12 key down c\n13 key down d\n14 key down l\n"
+      "15 key down m\n16 key down t\n17 key down shift\n"
+      "20 mouse 639 479\n"
+      "\t21   left down\n22 left up\n23 right down\n24 right up\n"
+      "25 focus lost\n26 focus gained\n27 close\n";
+  std::vector<InputEvent> e;
+  std::string error;
+  ASSERT_TRUE(parseScript(text, "in.script", e, error)) << error;
+  ASSERT_EQ(e.size(), 23u);
+  EXPECT_EQ(e[0].kind, Kind::KeyDown);
+  EXPECT_EQ(e[0].key, VK_ESCAPE);
+  EXPECT_EQ(e[1].kind, Kind::KeyUp);
+  EXPECT_EQ(e[1].key, 'Q');
+  EXPECT_EQ(e[1].time, 5u);
+  const int keys[] = {VK_SPACE, VK_LEFT, VK_UP, VK_RIGHT, VK_DOWN, '0', '9', 'C', 'D', 'L', 'M', 'T', VK_SHIFT};
+  for (int i = 0; i < 13; ++i) EXPECT_EQ(e[2 + i].key, keys[i]) << i;
+  EXPECT_EQ(e[15].kind, Kind::MouseMove);
+  EXPECT_EQ(e[15].x, 639);
+  EXPECT_EQ(e[15].y, 479);
+  const Kind rest[] = {Kind::LeftDown, Kind::LeftUp,    Kind::RightDown,   Kind::RightUp,
+                       Kind::FocusLost, Kind::FocusGained, Kind::Close};
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(e[16 + i].kind, rest[i]) << i;
+  EXPECT_EQ(e[22].time, 27u);
+}
+
+TEST(PlatformScript, ErrorsNameTheFileAndLine) {
+  struct Case {
+    const char* text;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"10 close\n5 close\n", "s:2: time 5 is before the previous event's 10"},
+      {"\n# c\nx close\n", "s:3: bad time 'x'"},
+      {"-1 close\n", "s:1: bad time '-1'"},
+      {"1 key down f1\n", "s:1: unknown key 'f1'"},
+      {"1 key down\n", "s:1: expected 'key down|up NAME'"},
+      {"1 key press q\n", "s:1: unknown event 'key'"},
+      {"1 key down q q\n", "s:1: expected 'key down|up NAME'"},
+      {"1 mouse 3\n", "s:1: expected 'mouse X Y'"},
+      {"1 mouse 3 y\n", "s:1: expected 'mouse X Y'"},
+      {"1 mouse 3 99999\n", "s:1: mouse position out of range"},
+      {"1 left down now\n", "s:1: unexpected text after the event"},
+      {"1 close 2\n", "s:1: unexpected text after 'close'"},
+      {"1 jump\n", "s:1: unknown event 'jump'"},
+      {"1\n", "s:1: missing event after the time"},
+  };
+  for (const Case& c : cases) {
+    std::vector<InputEvent> e;
+    std::string error;
+    EXPECT_FALSE(parseScript(c.text, "s", e, error)) << c.text;
+    EXPECT_EQ(error, c.error);
+    EXPECT_TRUE(e.empty());
+  }
+}
+
+TEST(PlatformScript, LoadsFromAFile) {
+  std::string path = ::testing::TempDir() + "platform_script_test.script";
+  std::ofstream(path) << "0 mouse 1 2\n3 close\n";
+  std::vector<InputEvent> e;
+  std::string error;
+  ASSERT_TRUE(headless::loadScript(path, e, error)) << error;
+  EXPECT_EQ(e.size(), 2u);
+  std::remove(path.c_str());
+  EXPECT_FALSE(headless::loadScript(path, e, error));
+  EXPECT_EQ(error, path + ": cannot read");
+}
+
+}  // namespace
+}  // namespace nebla::platform::testing
