@@ -1,0 +1,96 @@
+// The writer's frame step: writing, waiting on a full page, dissolving it
+// and turning the page. Spaces cost no frame; every other byte costs one.
+#include "effects/text_writer.h"
+
+#include <cstring>
+
+#include "app/application.h"
+#include "effects/scroll_text.h"
+
+namespace nebla::effects {
+
+TextWriter textWriter;
+
+namespace {
+
+constexpr std::int32_t kWaitFrames = 90;
+
+// The text being spelt: the built-in one, or a test's own.
+const char* text = ScrollText;
+std::size_t textLength = kScrollTextLength;
+
+struct Grid {
+  std::uint32_t columns;
+  std::uint32_t rows;
+};
+
+// Cells are 16 pixels across and 29 down; the grid keeps a margin around.
+Grid pageGrid(const app::Application& app) { return {app.width / 16 - 2, app.height / 29 - 3}; }
+
+// Back to the top of the next page; after the last page the text starts
+// over, while the page count keeps counting.
+void turnPage(TextWriter& writer, app::Application& app, Grid grid) {
+  writer.countdown = -1;
+  writer.cursorColumn = 0;
+  writer.cursorRow = 0;
+  ++app.pageCount;
+  writer.pageStart += static_cast<std::size_t>(grid.columns) * grid.rows;
+  if (writer.pageStart >= textLength) writer.pageStart = 0;
+}
+
+// Passes over spaces, then either declares the page full or spends the step
+// on one byte.
+void writeNext(TextWriter& writer, app::Application& app, Grid grid) {
+  auto offset = [&] {
+    return writer.pageStart + static_cast<std::size_t>(writer.cursorRow) * grid.columns +
+           writer.cursorColumn;
+  };
+  auto moveOn = [&] {
+    if (++writer.cursorColumn == grid.columns) {
+      writer.cursorColumn = 0;
+      ++writer.cursorRow;
+    }
+  };
+  // The byte at the text's length is its NUL, which stops the scan.
+  while (writer.cursorRow < grid.rows && offset() <= textLength && text[offset()] == ' ') moveOn();
+  if (writer.cursorRow >= grid.rows || offset() > textLength) {
+    writer.countdown = kWaitFrames;
+    writer.dissolveColumns(app, true);
+    return;
+  }
+  // The emitter ignores bytes without a glyph (brackets, the NUL); they
+  // still use up the step.
+  if (offset() < textLength) {
+    writer.emitGlyph(app, text[offset()], static_cast<std::int32_t>((writer.cursorColumn + 1) * 16),
+                     static_cast<std::int32_t>(writer.cursorRow * 29 + 49), app.pageCount);
+  }
+  moveOn();
+}
+
+}  // namespace
+
+void TextWriter::writeStep(app::Application& app) {
+  const Grid grid = pageGrid(app);
+  if (countdown > 0) {
+    --countdown;
+    return;
+  }
+  if (countdown == 0) {
+    if (!dissolveColumns(app, false)) turnPage(*this, app, grid);
+    return;
+  }
+  writeNext(*this, app, grid);
+}
+
+void resetTextWriterForTest() {
+  textWriter = TextWriter{};
+  text = ScrollText;
+  textLength = kScrollTextLength;
+}
+
+void useTextForTest(const char* ownText) {
+  text = ownText;
+  textLength = std::strlen(ownText);
+}
+
+}  // namespace nebla::effects

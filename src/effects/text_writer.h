@@ -1,0 +1,49 @@
+// The text writer: spells the built-in text onto the screen one character
+// per frame, waits on a full page, then dissolves it and turns the page.
+// Its glyphs come from the glyph emitter, its page wipe from the dissolve.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace nebla::app {
+class Application;
+}
+
+namespace nebla::effects {
+
+class TextWriter {
+ public:
+  std::size_t pageStart = 0;       // offset of the current page in the text
+  std::uint32_t cursorColumn = 0;  // next cell to examine
+  std::uint32_t cursorRow = 0;
+  std::int32_t countdown = -1;     // -1 writing, 1..90 waiting, 0 dissolving
+  std::int32_t glyphCount = 0;     // glyphs emitted so far, over all pages
+  std::int32_t sweepColumn = 640;  // next text-layer column to dissolve
+
+  // The frame step calls this once per frame while the writer is on.
+  void writeStep(app::Application& app);
+
+  // The writer hands over one character of the page with the top-left
+  // screen corner of its cell and the page count; particles fly onto the
+  // glyph's ink and burn it into the text layer.
+  void emitGlyph(app::Application& app, char c, std::int32_t x, std::int32_t y,
+                 std::int32_t page);
+
+  // The writer wipes a full page with this: restart once when the page is
+  // full, then once per frame after the wait. True while columns remain.
+  bool dissolveColumns(app::Application& app, bool restart);
+};
+
+// The one writer; it lives for the whole run and is never re-initialised.
+extern TextWriter textWriter;
+
+// Tests run many programs in one process: back to the start values and to
+// the built-in text.
+void resetTextWriterForTest();
+
+// Tests let the writer spell a text of their own (NUL-terminated; it must
+// outlive its use) until the next reset.
+void useTextForTest(const char* text);
+
+}  // namespace nebla::effects
