@@ -1,0 +1,65 @@
+// The backend for a real screen: an SDL2 window at desktop full screen
+// (Alt+Enter toggles a resizable window), the system's millisecond clock,
+// and keyboard, pointer, focus and close requests as the platform's input.
+#pragma once
+
+#include <SDL.h>
+
+#include <functional>
+#include <string>
+
+#include "platform/backend.h"
+#include "platform/sdl/presenter.h"
+
+namespace nebla::platform::sdl {
+
+class SdlBackend final : public Backend {
+ public:
+  // Told after each PrintScreen: the file name and whether it was written.
+  using ScreenshotReport = std::function<void(const std::string& fileName, bool saved)>;
+
+  SdlBackend() = default;
+  SdlBackend(const SdlBackend&) = delete;
+  SdlBackend& operator=(const SdlBackend&) = delete;
+  ~SdlBackend() override;
+
+  // The executable wires this to the log before the program starts.
+  void setScreenshotReport(ScreenshotReport report) { report_ = std::move(report); }
+
+  // The Backend operations (see platform/backend.h), called by the platform
+  // layer from the program's calls.
+  DWORD now() override;
+  void idle(std::optional<DWORD> nextTimerDue) override;
+  void busyWait() override;
+  void takeInput(std::vector<InputEvent>& events) override;
+  bool keyDown(int key) override;
+  bool openDisplay() override;
+  bool setDisplayMode(DWORD width, DWORD height, DWORD bitsPerPixel) override;
+  void closeDisplay() override;
+  void present(const Presentation& frame) override;
+  void setPointerVisible(bool visible) override;
+  void windowCreated(const WindowInfo& info) override;
+  void windowDestroyed() override;
+
+ private:
+  bool startVideo();
+  void handle(const SDL_Event& event, std::vector<InputEvent>& events);
+  void handleWindowEvent(const SDL_WindowEvent& event, std::vector<InputEvent>& events);
+  void handleKey(const SDL_KeyboardEvent& event, std::vector<InputEvent>& events);
+  void handleButton(const SDL_MouseButtonEvent& event, std::vector<InputEvent>& events);
+  bool trackPointer(int windowX, int windowY);
+  void toggleFullScreen();
+  void saveScreenshot();
+
+  bool videoStarted_ = false;
+  SDL_Window* window_ = nullptr;
+  int imageWidth_ = 640;  // the window's client size, then the display mode
+  int imageHeight_ = 480;
+  int pointerX_ = -1;  // the last position handed to the program
+  int pointerY_ = -1;
+  bool pointerVisible_ = true;
+  Presenter presenter_;
+  ScreenshotReport report_;
+};
+
+}  // namespace nebla::platform::sdl
