@@ -17,6 +17,7 @@
 #include "app/entry.h"
 #include "app/window_proc.h"
 #include "diag/log.h"
+#include "effects/text_writer.h"
 #include "particles/flow.h"
 #include "particles/random.h"
 #include "platform/fault.h"
@@ -33,6 +34,7 @@ inline void resetProcessState() {
   particles::sweepPhase = 1.1;
   particles::phases = particles::FlowPhases{};
   app::resetWindowProcForTest();
+  effects::resetTextWriterForTest();
   diag::LogStream.close();
   diag::LogStream.clear();
   diag::LogLevel = 3;

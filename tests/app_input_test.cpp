@@ -165,6 +165,7 @@ TEST_F(AppLive, FrameStepKeepsMouseHistoryAndSetsTheLight) {
 }
 
 TEST_F(AppLive, BothButtonsSprayOnly) {
+  app->textWriterOn = false;
   app->leftButton = app->rightButton = true;
   app->lifetime = 100;
   app->particlesPerFrame = 50;
@@ -206,6 +207,7 @@ TEST_F(AppLive, LostTextCopyWarnsAndOtherFailuresAreSilent) {
 }
 
 TEST_F(AppLive, FailedLockSkipsThePass) {
+  app->textWriterOn = false;
   app->leftButton = true;
   injectFault({"Lock", 2, DDERR_SURFACEBUSY});  // the density image, after the text layer
   app->frameStep();

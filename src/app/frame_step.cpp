@@ -4,6 +4,7 @@
 #include "diag/log.h"
 #include "effects/light.h"
 #include "effects/mouse_emitters.h"
+#include "effects/text_writer.h"
 
 namespace nebla::app {
 
@@ -35,6 +36,7 @@ RECT screenRect(std::uint32_t width, std::uint32_t height) {
 void Application::frameStep() {
   light.setIntensity(0.8);
   light.setReach(0.9);
+  if (textWriterOn) effects::textWriter.writeStep(*this);
   RECT whole = screenRect(width, height);
   if (memBuffer->BltFast(0, 0, textBuffer, &whole, DDBLTFAST_NOCOLORKEY | DDBLTFAST_WAIT) ==
       DDERR_SURFACELOST) {
