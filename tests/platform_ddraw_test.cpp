@@ -44,7 +44,8 @@ TEST_F(PlatformDDraw, LockedSurfaceIsBusyAndUnlockNeedsALock) {
   EXPECT_EQ(a->BltFast(0, 0, b, nullptr, DDBLTFAST_WAIT), DDERR_SURFACEBUSY);
   DDBLTFX fx{};
   fx.dwSize = kBltFxSize;
-  EXPECT_EQ(a->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx), DDERR_SURFACEBUSY);
+  EXPECT_EQ(a->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx),
+            DDERR_SURFACEBUSY);
   HDC dc = nullptr;
   EXPECT_EQ(a->GetDC(&dc), DDERR_SURFACEBUSY);
   EXPECT_EQ(a->Unlock(nullptr), DD_OK);
@@ -222,7 +223,8 @@ TEST_F(PlatformDDraw, CreationFailuresReportTheirCodes) {
   PaletteEntries entries{};
   IDirectDrawPalette* p = nullptr;
   EXPECT_EQ(dd->CreatePalette(0, entries.data(), &p, nullptr), DDERR_INVALIDPARAMS);
-  EXPECT_EQ(dd->SetCooperativeLevel(nullptr, DDSCL_FULLSCREEN | DDSCL_EXCLUSIVE), DDERR_INVALIDPARAMS);
+  EXPECT_EQ(dd->SetCooperativeLevel(nullptr, DDSCL_FULLSCREEN | DDSCL_EXCLUSIVE),
+            DDERR_INVALIDPARAMS);
   dd->Release();
 
   backend().setDisplayAvailable(false);

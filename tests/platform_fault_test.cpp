@@ -77,7 +77,8 @@ TEST_F(PlatformFault, WindowAndGdiCallsReportTheirUsualFailures) {
   EXPECT_EQ(SetTimer(nullptr, 1, 50, nullptr), 2u);
 
   injectFault({"CreateWindowExA", 1, 1400});
-  EXPECT_EQ(CreateWindowExA(0, "x", "x", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr), nullptr);
+  EXPECT_EQ(CreateWindowExA(0, "x", "x", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
+            nullptr);
   EXPECT_EQ(GetLastError(), 1400u);
 
   injectFault({"CreateCompatibleDC", 0, std::nullopt});

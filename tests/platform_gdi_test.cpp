@@ -39,7 +39,11 @@ BmpSpec greyPicture(int w, int h) {
 }
 
 TEST(PlatformGdiBmp, ReadsFourBitBottomUpAndEightBitTopDownPictures) {
-  BmpSpec four{5, 3, 4, {{0, 0, 0, 0}, {4, 4, 4, 0}, {170, 170, 170, 0}}, {0, 1, 2, 1, 0, 2, 2, 2, 2, 2, 1, 0, 0, 0, 1}};
+  BmpSpec four{5,
+               3,
+               4,
+               {{0, 0, 0, 0}, {4, 4, 4, 0}, {170, 170, 170, 0}},
+               {0, 1, 2, 1, 0, 2, 2, 2, 2, 2, 1, 0, 0, 0, 1}};
   DWORD error = 0;
   auto a = parsed(four, error);
   ASSERT_NE(a, nullptr);
@@ -135,7 +139,8 @@ TEST_F(PlatformGdi, PictureInTheScreensOwnColoursKeepsItsIndices) {
   ASSERT_EQ(frames.size(), 1u) << "drawing on the screen is presented";
   EXPECT_FALSE(frames[0].fromFlip);
   for (int y = 0; y < 4; ++y)
-    for (int x = 0; x < 8; ++x) EXPECT_EQ(frames[0].pixels[y * 8 + x], spec.pixels[(y + 3) * 8 + x]);
+    for (int x = 0; x < 8; ++x)
+      EXPECT_EQ(frames[0].pixels[y * 8 + x], spec.pixels[(y + 3) * 8 + x]);
   ASSERT_EQ(front->ReleaseDC(screen), DD_OK);
   DeleteDC(mem);
   dd->Release();
@@ -150,7 +155,8 @@ TEST_F(PlatformGdi, WithoutAPaletteColoursMatchAGreyRamp) {
   ASSERT_EQ(s->GetDC(&dc), DD_OK);
   EXPECT_TRUE(StretchBlt(dc, 0, 0, 2, 1, mem, 0, 0, 2, 1, SRCCOPY));
   EXPECT_FALSE(StretchBlt(dc, 0, 0, 2, 1, mem, 0, 0, 1, 1, SRCCOPY)) << "no scaling";
-  EXPECT_FALSE(StretchBlt(mem, 0, 0, 2, 1, dc, 0, 0, 2, 1, SRCCOPY)) << "surfaces are the only targets";
+  EXPECT_FALSE(StretchBlt(mem, 0, 0, 2, 1, dc, 0, 0, 2, 1, SRCCOPY))
+      << "surfaces are the only targets";
   ASSERT_EQ(s->ReleaseDC(dc), DD_OK);
   EXPECT_EQ(pixel(s, 0, 0), 130);
   EXPECT_EQ(pixel(s, 1, 0), 0);
@@ -192,7 +198,8 @@ TEST_F(PlatformGdi, LoadsTheProgramsPictures) {
   struct Expected {
     int id, width, height, bits;
   };
-  for (Expected e : {Expected{120, 81, 61, 8}, Expected{114, 752, 27, 4}, Expected{119, 640, 666, 8}}) {
+  for (Expected e :
+       {Expected{120, 81, 61, 8}, Expected{114, 752, 27, 4}, Expected{119, 640, 666, 8}}) {
     HANDLE image = LoadImageA(module, MAKEINTRESOURCEA(e.id), IMAGE_BITMAP, 0, 0,
                               LR_CREATEDIBSECTION | LR_DEFAULTSIZE);
     ASSERT_NE(image, nullptr) << e.id;
@@ -209,6 +216,51 @@ TEST_F(PlatformGdi, LoadsTheProgramsPictures) {
   EXPECT_NE(LoadIconA(module, MAKEINTRESOURCEA(101)), nullptr);
   EXPECT_EQ(LoadIconA(module, MAKEINTRESOURCEA(120)), nullptr);
   EXPECT_NE(LoadCursorA(nullptr, IDC_ARROW), nullptr);
+}
+
+TEST_F(PlatformGdi, ProgramPicturesCopyIntoTheirSurfaces) {
+  IDirectDraw* dd = openDisplay(640, 480);
+  IDirectDrawSurface* front = primary(dd);
+  ASSERT_EQ(front->SetPalette(palette(dd, blueRamp())), DD_OK);
+  HINSTANCE module = GetModuleHandleA(nullptr);
+  IDirectDrawSurface* font = offscreen(dd, 750, 27);
+  HDC mem = memoryWith(
+      static_cast<HBITMAP>(LoadImageA(module, MAKEINTRESOURCEA(114), IMAGE_BITMAP, 0, 0, 0)));
+  HDC dc = nullptr;
+  ASSERT_EQ(font->GetDC(&dc), DD_OK);
+  StretchBlt(dc, 0, 0, 750, 27, mem, 0, 0, 750, 27, SRCCOPY);
+  font->ReleaseDC(dc);
+  DeleteDC(mem);
+  int ink = 0;
+  withPixels(font, [&](BYTE* p, LONG pitch) {
+    for (int y = 0; y < 27; ++y)
+      for (int x = 0; x < 750; ++x) {
+        BYTE v = p[y * pitch + x];
+        ASSERT_TRUE(v == 2 || v == 187) << int(v) << " at " << x << "," << y;
+        ink += v == 187;
+      }
+  });
+  EXPECT_GT(ink, 0);
+
+  // The outro shows in its own colours: indices go to the screen unchanged.
+  auto* outro =
+      static_cast<HBITMAP>(LoadImageA(module, MAKEINTRESOURCEA(119), IMAGE_BITMAP, 0, 0, 0));
+  mem = memoryWith(outro);
+  RGBQUAD table[256];
+  ASSERT_EQ(GetDIBColorTable(mem, 0, 256, table), 256u);
+  PaletteEntries own{};
+  for (int i = 0; i < 256; ++i) own[i] = {table[i].rgbRed, table[i].rgbGreen, table[i].rgbBlue, 0};
+  ASSERT_EQ(front->SetPalette(palette(dd, own)), DD_OK);
+  ASSERT_EQ(front->GetDC(&dc), DD_OK);
+  frames.clear();
+  StretchBlt(dc, 0, 0, 640, 666, mem, 0, 159, 640, 666, SRCCOPY);
+  front->ReleaseDC(dc);
+  ASSERT_EQ(frames.size(), 1u);
+  for (int y = 0; y < 480; y += 7)
+    for (int x = 0; x < 640; x += 3)
+      ASSERT_EQ(frames[0].pixels[y * 640 + x], outro->at(x, y + 159));
+  DeleteDC(mem);
+  dd->Release();
 }
 
 // Expected cell: ink where the glyph has a pixel, paper elsewhere.

@@ -72,12 +72,13 @@ TEST(PlatformScript, ReadsEveryEventKind) {
   EXPECT_EQ(e[1].kind, Kind::KeyUp);
   EXPECT_EQ(e[1].key, 'Q');
   EXPECT_EQ(e[1].time, 5u);
-  const int keys[] = {VK_SPACE, VK_LEFT, VK_UP, VK_RIGHT, VK_DOWN, '0', '9', 'C', 'D', 'L', 'M', 'T', VK_SHIFT};
+  const int keys[] = {VK_SPACE, VK_LEFT, VK_UP, VK_RIGHT, VK_DOWN, '0',     '9',
+                      'C',      'D',     'L',   'M',      'T',     VK_SHIFT};
   for (int i = 0; i < 13; ++i) EXPECT_EQ(e[2 + i].key, keys[i]) << i;
   EXPECT_EQ(e[15].kind, Kind::MouseMove);
   EXPECT_EQ(e[15].x, 639);
   EXPECT_EQ(e[15].y, 479);
-  const Kind rest[] = {Kind::LeftDown, Kind::LeftUp,    Kind::RightDown,   Kind::RightUp,
+  const Kind rest[] = {Kind::LeftDown,  Kind::LeftUp,      Kind::RightDown, Kind::RightUp,
                        Kind::FocusLost, Kind::FocusGained, Kind::Close};
   for (int i = 0; i < 7; ++i) EXPECT_EQ(e[16 + i].kind, rest[i]) << i;
   EXPECT_EQ(e[22].time, 27u);

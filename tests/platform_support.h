@@ -30,7 +30,8 @@ class PlatformTest : public ::testing::Test {
   std::vector<headless::PresentedFrame> frames;
 
   void SetUp() override {
-    session.backend().setFrameCallback([this](const headless::PresentedFrame& f) { frames.push_back(f); });
+    session.backend().setFrameCallback(
+        [this](const headless::PresentedFrame& f) { frames.push_back(f); });
   }
 
   headless::HeadlessBackend& backend() { return session.backend(); }
@@ -130,8 +131,10 @@ inline std::vector<unsigned char> makeBmp(const BmpSpec& s) {
     std::vector<unsigned char> line(stride, 0);
     for (int x = 0; x < s.width; ++x) {
       BYTE v = s.pixels[static_cast<std::size_t>(row) * s.width + x];
-      if (s.bits == 8) line[x] = v;
-      else line[x / 2] |= static_cast<unsigned char>(x % 2 == 0 ? v << 4 : v);
+      if (s.bits == 8)
+        line[x] = v;
+      else
+        line[x / 2] |= static_cast<unsigned char>(x % 2 == 0 ? v << 4 : v);
     }
     out.insert(out.end(), line.begin(), line.end());
   }
@@ -140,7 +143,8 @@ inline std::vector<unsigned char> makeBmp(const BmpSpec& s) {
 
 inline std::vector<RGBQUAD> greyTable() {
   std::vector<RGBQUAD> t;
-  for (int i = 0; i < 256; ++i) t.push_back({static_cast<BYTE>(i), static_cast<BYTE>(i), static_cast<BYTE>(i), 0});
+  for (int i = 0; i < 256; ++i)
+    t.push_back({static_cast<BYTE>(i), static_cast<BYTE>(i), static_cast<BYTE>(i), 0});
   return t;
 }
 

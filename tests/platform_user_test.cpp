@@ -43,7 +43,8 @@ class PlatformUser : public PlatformTest {
   HWND window() {
     WNDCLASSA wc = windowClass("TestClass");
     EXPECT_NE(RegisterClassA(&wc), 0);
-    return CreateWindowExA(0, "TestClass", "Test", WS_POPUP, 0, 0, 64, 48, nullptr, nullptr, nullptr, &seen);
+    return CreateWindowExA(0, "TestClass", "Test", WS_POPUP, 0, 0, 64, 48, nullptr, nullptr,
+                           nullptr, &seen);
   }
 
   std::vector<UINT> drain() {
@@ -71,7 +72,9 @@ TEST_F(PlatformUser, ClassesRegisterOnceAndUnregisterWhenUnused) {
   EXPECT_TRUE(UnregisterClassA("Some", nullptr));
   EXPECT_FALSE(UnregisterClassA("Some", nullptr));
   EXPECT_EQ(GetLastError(), ERROR_CLASS_DOES_NOT_EXIST);
-  EXPECT_EQ(CreateWindowExA(0, "Some", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr), nullptr);
+  EXPECT_EQ(
+      CreateWindowExA(0, "Some", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
+      nullptr);
   EXPECT_EQ(GetLastError(), ERROR_CANNOT_FIND_WND_CLASS);
 }
 
@@ -106,7 +109,9 @@ TEST_F(PlatformUser, CreationShowingAndDestructionSendTheirMessagesAtOnce) {
 
   WNDCLASSA refusing = windowClass("Refusing", refuseCreation);
   ASSERT_NE(RegisterClassA(&refusing), 0);
-  EXPECT_EQ(CreateWindowExA(0, "Refusing", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr), nullptr);
+  EXPECT_EQ(
+      CreateWindowExA(0, "Refusing", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
+      nullptr);
 }
 
 TEST_F(PlatformUser, QueueGivesPostedAndInputThenQuitThenTimer) {
@@ -149,7 +154,8 @@ TEST_F(PlatformUser, TimerTicksDoNotPileUpAndIdleTimeJumpsToTheNextTick) {
 
 TEST_F(PlatformUser, KeyStateFollowsTheQueueAsyncStateFollowsTheKeyboard) {
   window();
-  script({{InputEvent::Kind::KeyDown, VK_SHIFT, 0, 0, 10}, {InputEvent::Kind::KeyUp, VK_SHIFT, 0, 0, 20}});
+  script({{InputEvent::Kind::KeyDown, VK_SHIFT, 0, 0, 10},
+          {InputEvent::Kind::KeyUp, VK_SHIFT, 0, 0, 20}});
   backend().setTime(10);
   EXPECT_NE(GetAsyncKeyState(VK_SHIFT) & 0x8000, 0);
   EXPECT_EQ(GetKeyState(VK_SHIFT) & 0x8000, 0) << "its message is not taken yet";

@@ -112,7 +112,8 @@ HRESULT IDirectDrawSurface::Lock(RECT* rect, DDSURFACEDESC* desc, DWORD /*flags*
   DWORD size = desc->dwSize;
   *desc = DDSURFACEDESC{};
   desc->dwSize = size;
-  desc->dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH | DDSD_PITCH | DDSD_PIXELFORMAT | DDSD_LPSURFACE;
+  desc->dwFlags =
+      DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH | DDSD_PITCH | DDSD_PIXELFORMAT | DDSD_LPSURFACE;
   desc->dwWidth = width_;
   desc->dwHeight = height_;
   desc->lPitch = pitch_;
@@ -137,9 +138,9 @@ HRESULT IDirectDrawSurface::BltFast(DWORD x, DWORD y, IDirectDrawSurface* src, R
   if (src == nullptr) return DDERR_INVALIDPARAMS;
   if ((trans & ~DDBLTFAST_WAIT) != DDBLTFAST_NOCOLORKEY) return DDERR_UNSUPPORTED;
   if (busy() || src->busy()) return DDERR_SURFACEBUSY;
-  RECT from = srcRect != nullptr ? *srcRect
-                                 : RECT{0, 0, static_cast<LONG>(src->width_),
-                                        static_cast<LONG>(src->height_)};
+  RECT from = srcRect != nullptr
+                  ? *srcRect
+                  : RECT{0, 0, static_cast<LONG>(src->width_), static_cast<LONG>(src->height_)};
   if (!validRect(from, src->width_, src->height_)) return DDERR_INVALIDRECT;
   if (x >= width_ || y >= height_) return DD_OK;
   std::size_t w = std::min<std::size_t>(from.right - from.left, width_ - x);
@@ -162,8 +163,8 @@ HRESULT IDirectDrawSurface::Blt(RECT* dst, IDirectDrawSurface* /*src*/, RECT* /*
   if (fx == nullptr || !acceptedSize(fx->dwSize, kBltFxSize, sizeof(DDBLTFX)))
     return DDERR_INVALIDPARAMS;
   if (busy()) return DDERR_SURFACEBUSY;
-  RECT area = dst != nullptr ? *dst
-                             : RECT{0, 0, static_cast<LONG>(width_), static_cast<LONG>(height_)};
+  RECT area =
+      dst != nullptr ? *dst : RECT{0, 0, static_cast<LONG>(width_), static_cast<LONG>(height_)};
   if (!validRect(area, width_, height_)) return DDERR_INVALIDRECT;
   auto value = static_cast<BYTE>(fx->dwFillColor);
   for (LONG row = area.top; row < area.bottom; ++row)
@@ -321,8 +322,8 @@ HRESULT IDirectDraw::CreateSurface(DDSURFACEDESC* desc, IDirectDrawSurface** out
   *out = nullptr;
   if (!acceptedSize(desc->dwSize, kSurfaceDescSize, sizeof(DDSURFACEDESC)))
     return DDERR_INVALIDPARAMS;
-  bool primary = (desc->dwFlags & DDSD_CAPS) != 0 &&
-                 (desc->ddsCaps.dwCaps & DDSCAPS_PRIMARYSURFACE) != 0;
+  bool primary =
+      (desc->dwFlags & DDSD_CAPS) != 0 && (desc->ddsCaps.dwCaps & DDSCAPS_PRIMARYSURFACE) != 0;
   return primary ? createPrimary(*desc, out) : createOffscreen(*desc, out);
 }
 

@@ -153,7 +153,8 @@ using PaletteEntries = std::array<PALETTEENTRY, 256>;
 // 256 colours. A surface that holds the palette keeps a reference to it.
 class IDirectDrawPalette {
  public:
-  // Display code that drops its handle on a palette.
+  // Holders of a palette handle (a surface, or display code that keeps
+  // one) take and give up their reference.
   ULONG AddRef();
   ULONG Release();
 
@@ -176,32 +177,41 @@ class IDirectDrawPalette {
 // and the pitch is always larger than the width.
 class IDirectDrawSurface {
  public:
+  // The frame step and the effects lock a surface to work on its bytes.
   // Whole surface when rect is null. desc->dwSize must be 108 (or sizeof);
   // lpSurface, lPitch, dwWidth, dwHeight and the pixel format are filled.
   // A surface that is locked or has a device context out is busy.
   HRESULT Lock(RECT* rect, DDSURFACEDESC* desc, DWORD flags, HANDLE event);
+  // Ends the lock; on the primary the new bytes are shown.
   HRESULT Unlock(void* rect);
-  // Unscaled byte copy of srcRect (whole source when null) to (x, y),
+  // The frame step's copies (text layer, finished frame). Unscaled byte
+  // copy of srcRect (whole source when null) to (x, y),
   // clipped to this surface. Only DDBLTFAST_NOCOLORKEY copies are offered.
   HRESULT BltFast(DWORD x, DWORD y, IDirectDrawSurface* src, RECT* srcRect, DWORD trans);
-  // Colour fill only (DDBLT_COLORFILL with fx->dwFillColor): every byte of
+  // The display set-up clears the text layer with it. Colour fill only
+  // (DDBLT_COLORFILL with fx->dwFillColor): every byte of
   // dst (whole surface when null) becomes the fill value.
   HRESULT Blt(RECT* dst, IDirectDrawSurface* src, RECT* srcRect, DWORD flags, DDBLTFX* fx);
-  // On the primary: the back buffer's content becomes visible (the two
+  // End of each frame step. On the primary: the back buffer's content becomes visible (the two
   // buffers' memory is swapped) and is presented through the palette.
   HRESULT Flip(IDirectDrawSurface* target, DWORD flags);
-  // On the primary with DDSCAPS_BACKBUFFER: the back buffer, with one more
+  // The display set-up fetches the back buffer once. On the primary with
+  // DDSCAPS_BACKBUFFER: the back buffer, with one more
   // reference for the caller. The primary keeps its own reference, so the
   // back buffer lives at least as long as the primary.
   HRESULT GetAttachedSurface(DDSCAPS* caps, IDirectDrawSurface** out);
-  // The surface holds a reference to the palette (null detaches); on the
-  // primary the screen takes the new colours at once.
+  // Set-up, colour-scheme switches and the outro attach palettes to the
+  // primary. The surface holds a reference to the palette (null detaches);
+  // on the primary the screen takes the new colours at once.
   HRESULT SetPalette(IDirectDrawPalette* palette);
-  // Surfaces here are never lost, so there is nothing to give back.
+  // The frame step's recovery from lost surfaces. Surfaces here are never
+  // lost, so there is nothing to give back.
   HRESULT Restore();
-  // A GDI device context drawing into the surface's pixels until ReleaseDC.
+  // Picture copies, the outro and the overlay draw through GDI: a device
+  // context drawing into the surface's pixels until ReleaseDC.
   HRESULT GetDC(HDC* out);
   HRESULT ReleaseDC(HDC dc);
+  // Handle holders; the teardown releases each surface once.
   ULONG AddRef();
   ULONG Release();
 
@@ -243,17 +253,24 @@ class IDirectDrawSurface {
 // be used afterwards.
 class IDirectDraw {
  public:
+  // The display set-up takes the screen for its window (full screen and
+  // exclusive together, or neither).
   HRESULT SetCooperativeLevel(HWND window, DWORD flags);
-  // DDERR_UNSUPPORTEDMODE when the backend cannot show the mode; only 8 bits
-  // per pixel are offered.
+  // The display set-up asks for 640 x 480 x 8. DDERR_UNSUPPORTEDMODE when
+  // the backend cannot show the mode; only 8 bits per pixel are offered.
   HRESULT SetDisplayMode(DWORD width, DWORD height, DWORD bitsPerPixel);
-  // Either a primary surface with one back buffer (DDSD_CAPS +
+  // The display set-up creates the flip chain and the off-screen surfaces:
+  // either a primary surface with one back buffer (DDSD_CAPS +
   // DDSD_BACKBUFFERCOUNT, caps PRIMARYSURFACE + FLIP + COMPLEX; the size of
-  // the display mode, which must be set first), or an 8-bit off-screen plain
-  // surface (DDSD_CAPS + HEIGHT + WIDTH [+ PIXELFORMAT 8-bit palettised]).
+  // the display mode, DDERR_INVALIDMODE before one is set; only one primary
+  // at a time), or an 8-bit off-screen plain surface (DDSD_CAPS + HEIGHT +
+  // WIDTH [+ PIXELFORMAT 8-bit palettised]).
   HRESULT CreateSurface(DDSURFACEDESC* desc, IDirectDrawSurface** out, void* outer);
-  // flags must contain DDPCAPS_8BIT; all 256 entries are used as given.
+  // Set-up, scheme switches and the outro make palettes. flags must contain
+  // DDPCAPS_8BIT; all 256 entries are used as given (with or without
+  // DDPCAPS_ALLOW256).
   HRESULT CreatePalette(DWORD flags, PALETTEENTRY* entries, IDirectDrawPalette** out, void* outer);
+  // The teardown releases the display last.
   ULONG AddRef();
   ULONG Release();
 

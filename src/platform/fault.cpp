@@ -56,7 +56,8 @@ bool parseFaultRule(std::string_view text, FaultRule& rule) {
   }
   if (text.empty()) return false;
   for (char c : text) {
-    bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+    bool ok =
+        (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
     if (!ok) return false;
   }
   rule.call = std::string(text);

@@ -37,8 +37,8 @@
 namespace nebla::platform {
 
 struct FaultRule {
-  std::string call;              // platform call name, e.g. "Lock"
-  std::uint32_t occurrence = 0;  // 1-based occurrence to fail; 0 fails every call
+  std::string call;                    // platform call name, e.g. "Lock"
+  std::uint32_t occurrence = 0;        // 1-based occurrence to fail; 0 fails every call
   std::optional<std::int64_t> result;  // what the call reports; empty: its usual failure
 };
 

@@ -77,13 +77,15 @@ const PaletteEntries& screenColours() {
 
 BYTE matchColour(COLORREF colour) {
   return nearestIndex(screenColours(), static_cast<BYTE>(colour & 0xFF),
-                      static_cast<BYTE>((colour >> 8) & 0xFF), static_cast<BYTE>((colour >> 16) & 0xFF));
+                      static_cast<BYTE>((colour >> 8) & 0xFF),
+                      static_cast<BYTE>((colour >> 16) & 0xFF));
 }
 
 bool sameColours(const std::vector<RGBQUAD>& table, const PaletteEntries& palette) {
   for (std::size_t i = 0; i < table.size(); ++i) {
     const PALETTEENTRY& p = palette[i];
-    if (table[i].rgbRed != p.peRed || table[i].rgbGreen != p.peGreen || table[i].rgbBlue != p.peBlue)
+    if (table[i].rgbRed != p.peRed || table[i].rgbGreen != p.peGreen ||
+        table[i].rgbBlue != p.peBlue)
       return false;
   }
   return true;
@@ -192,7 +194,8 @@ BOOL DeleteDC(HDC dc) {
 
 HGDIOBJ SelectObject(HDC dc, HGDIOBJ object) {
   if (auto fault = checkFault("SelectObject"))
-    return fault->has_value() ? reinterpret_cast<HGDIOBJ>(static_cast<LONG_PTR>(**fault)) : HGDI_ERROR;
+    return fault->has_value() ? reinterpret_cast<HGDIOBJ>(static_cast<LONG_PTR>(**fault))
+                              : HGDI_ERROR;
   DeviceContext* context = findContext(dc);
   GdiBitmap* bitmap = findBitmap(object);
   bool usable = context != nullptr && context->surface == nullptr && bitmap != nullptr &&
@@ -234,14 +237,17 @@ BOOL StretchBlt(HDC dst, int x, int y, int w, int h, HDC src, int xs, int ys, in
     return FALSE;
   }
   IDirectDrawSurface& surface = *target->surface;
-  int sourceWidth = source->surface != nullptr ? static_cast<int>(source->surface->width()) : source->bitmap->width;
-  int sourceHeight = source->surface != nullptr ? static_cast<int>(source->surface->height()) : source->bitmap->height;
+  int sourceWidth = source->surface != nullptr ? static_cast<int>(source->surface->width())
+                                               : source->bitmap->width;
+  int sourceHeight = source->surface != nullptr ? static_cast<int>(source->surface->height())
+                                                : source->bitmap->height;
   Span cols = clipSpan(w, xs, sourceWidth, x, static_cast<int>(surface.width()));
   Span rows = clipSpan(h, ys, sourceHeight, y, static_cast<int>(surface.height()));
   std::array<BYTE, 256> map = colourMap(*source);
   for (int j = rows.first; j < rows.end; ++j) {
     BYTE* line = surface.pixels() + static_cast<std::size_t>(y + j) * surface.pitch();
-    for (int i = cols.first; i < cols.end; ++i) line[x + i] = map[sourceIndex(*source, xs + i, ys + j)];
+    for (int i = cols.first; i < cols.end; ++i)
+      line[x + i] = map[sourceIndex(*source, xs + i, ys + j)];
   }
   surface.presentIfVisible();
   return TRUE;
@@ -289,8 +295,8 @@ BOOL TextOutA(HDC dc, int x, int y, LPCSTR text, int length) {
   BYTE paper = matchColour(context->background);
   bool opaque = context->backgroundMode == OPAQUE;
   for (int i = 0; i < length; ++i)
-    drawGlyph(*context->surface, x + i * kFontCellWidth, y, static_cast<unsigned char>(text[i]), ink,
-              paper, opaque);
+    drawGlyph(*context->surface, x + i * kFontCellWidth, y, static_cast<unsigned char>(text[i]),
+              ink, paper, opaque);
   context->surface->presentIfVisible();
   return TRUE;
 }

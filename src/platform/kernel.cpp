@@ -25,7 +25,8 @@ void* HeapAlloc(HANDLE heap, DWORD /*flags*/, std::size_t bytes) {
     return nullptr;
   }
   void* memory = heap == &processHeap ? std::malloc(bytes == 0 ? 1 : bytes) : nullptr;
-  if (memory == nullptr) SetLastError(heap == &processHeap ? ERROR_NOT_ENOUGH_MEMORY : ERROR_INVALID_HANDLE);
+  if (memory == nullptr)
+    SetLastError(heap == &processHeap ? ERROR_NOT_ENOUGH_MEMORY : ERROR_INVALID_HANDLE);
   return memory;
 }
 

@@ -100,18 +100,20 @@ constexpr int VK_RIGHT = 0x27;
 constexpr int VK_DOWN = 0x28;
 constexpr int VK_SNAPSHOT = 0x2C;
 
-// The program's own module (name null); other names are not found.
+// The program's own module (name null), for the entry function; other
+// names are not found.
 HINSTANCE GetModuleHandleA(LPCSTR name);
-// Loads a bitmap resource of the program's module by number (IMAGE_BITMAP;
-// cx and cy 0 or the picture's own size): 4- or 8-bit BMP pictures with
-// their colour table. The result is an HBITMAP (and an HGDIOBJ); null and
-// ERROR_RESOURCE_NAME_NOT_FOUND for an unknown number.
+// The display set-up and the outro load their pictures: a bitmap resource
+// of the program's module by number (IMAGE_BITMAP; cx and cy 0 or the
+// picture's own size): 4- or 8-bit BMP pictures with their colour table. The result is an HBITMAP
+// (and an HGDIOBJ); null and ERROR_RESOURCE_NAME_NOT_FOUND for an unknown number.
 HANDLE LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, int cx, int cy, UINT flags);
-// The program icon (resource 101) for the window class.
+// The program icon (resource 101) for the window class at set-up.
 HICON LoadIconA(HINSTANCE instance, LPCSTR name);
-// System cursors: instance null, IDC_ARROW.
+// The class's cursor at set-up: instance null, IDC_ARROW.
 HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name);
 
+// The display set-up registers the class, the teardown unregisters it.
 // Class names compare without regard to case. RegisterClassA returns 0 and
 // ERROR_CLASS_ALREADY_EXISTS for a name already registered;
 // UnregisterClassA returns FALSE and ERROR_CLASS_DOES_NOT_EXIST for one that
@@ -133,34 +135,45 @@ BOOL ShowWindow(HWND window, int command);
 // window, then WM_DESTROY; the window's timers and queued messages go.
 BOOL DestroyWindow(HWND window);
 
-// Starts (or restarts) timer id of a window; its first tick is due period
+// The display set-up starts the frame timer. Starts (or restarts) timer id
+// of a window; its first tick is due period
 // ms from now. Returns id (0 and the last error on failure). Periods below
 // 10 ms count as 10. With proc set, DispatchMessageA calls proc instead of
 // the window procedure.
 UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT periodMs, TIMERPROC proc);
+// Stops a timer; FALSE when there is no such timer.
 BOOL KillTimer(HWND window, UINT_PTR id);
 
-// Takes (PM_REMOVE) or looks at the next message for window (null: any) in
+// The message loop polls with it. Takes (PM_REMOVE) or looks at the next
+// message for window (null: any) in
 // [first, last] (0, 0: all). Order: messages posted and input events (in
 // time order), then WM_QUIT once PostQuitMessage was called, then one
 // WM_TIMER of a timer that is due (ticks do not pile up: one pending tick
 // per timer; a tick taken at time t makes the next due at t + period).
 // When nothing is there, the backend lets time pass until something is.
 BOOL PeekMessageA(MSG* msg, HWND window, UINT first, UINT last, UINT remove);
+// The message loop passes every message it takes through these two.
+// Translation adds nothing here; dispatching calls the window procedure (or
+// the timer procedure) and returns its result.
 BOOL TranslateMessage(const MSG* msg);
-// Calls the window procedure (or the timer procedure) and returns its result.
 LRESULT DispatchMessageA(const MSG* msg);
+// Queues a message behind those already waiting (null window: the thread).
 BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// The message loop asks to quit: WM_QUIT comes once the queue is empty.
 void PostQuitMessage(int exitCode);
-// Default answers: 0 for every message the program passes on.
+// The window procedure passes on what it does not answer itself. Default
+// answers: 0 for every message the program passes on.
 LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Key state now, from the keyboard itself: bit 0x8000 set while down.
+// The message loop polls Escape and Q. Key state now, from the keyboard
+// itself: bit 0x8000 set while down.
 SHORT GetAsyncKeyState(int key);
-// Key state as of the last keyboard message taken from the queue: bit
+// The window procedure asks for Shift. Key state as of the last keyboard
+// message taken from the queue: bit
 // 0x8000 set while down, bit 1 toggled by each press.
 SHORT GetKeyState(int key);
-// Moves the pointer's display counter (starts at 0) up or down; the pointer
+// The window procedure hides and shows the pointer. Moves the pointer's
+// display counter (starts at 0) up or down; the pointer
 // shows while it is 0 or more. Returns the new count.
 int ShowCursor(BOOL show);
 

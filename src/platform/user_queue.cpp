@@ -20,7 +20,8 @@ bool matches(const MSG& m, HWND window, UINT first, UINT last) {
 }
 
 LPARAM pointerParam(int x, int y) {
-  return static_cast<LPARAM>((static_cast<DWORD>(x) & 0xFFFF) | ((static_cast<DWORD>(y) & 0xFFFF) << 16));
+  return static_cast<LPARAM>((static_cast<DWORD>(x) & 0xFFFF) |
+                             ((static_cast<DWORD>(y) & 0xFFFF) << 16));
 }
 
 // Input goes to the window created last, the one the program shows.
@@ -51,18 +52,30 @@ void deliver(const InputEvent& e) {
     case Kind::KeyDown:
     case Kind::KeyUp:
       if (e.key == VK_SHIFT) u.shiftDown = e.kind == Kind::KeyDown;
-      post(window, e.kind == Kind::KeyDown ? WM_KEYDOWN : WM_KEYUP, static_cast<WPARAM>(e.key), 0, e.time);
+      post(window, e.kind == Kind::KeyDown ? WM_KEYDOWN : WM_KEYUP, static_cast<WPARAM>(e.key), 0,
+           e.time);
       break;
     case Kind::MouseMove:
       u.pointer = {e.x, e.y};
       postButton(window, WM_MOUSEMOVE, 0, true, e);
       break;
-    case Kind::LeftDown: postButton(window, WM_LBUTTONDOWN, MK_LBUTTON, true, e); break;
-    case Kind::LeftUp: postButton(window, WM_LBUTTONUP, MK_LBUTTON, false, e); break;
-    case Kind::RightDown: postButton(window, WM_RBUTTONDOWN, MK_RBUTTON, true, e); break;
-    case Kind::RightUp: postButton(window, WM_RBUTTONUP, MK_RBUTTON, false, e); break;
-    case Kind::Close: post(window, WM_CLOSE, 0, 0, e.time); break;
-    default: break;
+    case Kind::LeftDown:
+      postButton(window, WM_LBUTTONDOWN, MK_LBUTTON, true, e);
+      break;
+    case Kind::LeftUp:
+      postButton(window, WM_LBUTTONUP, MK_LBUTTON, false, e);
+      break;
+    case Kind::RightDown:
+      postButton(window, WM_RBUTTONDOWN, MK_RBUTTON, true, e);
+      break;
+    case Kind::RightUp:
+      postButton(window, WM_RBUTTONUP, MK_RBUTTON, false, e);
+      break;
+    case Kind::Close:
+      post(window, WM_CLOSE, 0, 0, e.time);
+      break;
+    default:
+      break;
   }
 }
 
@@ -114,7 +127,8 @@ bool takeTimer(MSG& msg, HWND window, UINT first, UINT last, bool remove) {
     if (next == nullptr || static_cast<std::int32_t>(t.due - next->due) < 0) next = &t;
   }
   if (next == nullptr) return false;
-  msg = {next->window, WM_TIMER, next->id, reinterpret_cast<LPARAM>(next->procedure), now, user().pointer};
+  auto procedure = reinterpret_cast<LPARAM>(next->procedure);
+  msg = MSG{next->window, WM_TIMER, next->id, procedure, now, user().pointer};
   if (remove) next->due = now + next->period;
   return true;
 }
@@ -202,7 +216,8 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT periodMs, TIMERPROC proc) {
 
 BOOL KillTimer(HWND window, UINT_PTR id) {
   if (auto r = injectedFault<BOOL>("KillTimer", FALSE)) return *r;
-  auto removed = std::erase_if(user().timers, [&](const Timer& t) { return t.window == window && t.id == id; });
+  auto removed = std::erase_if(user().timers,
+                               [&](const Timer& t) { return t.window == window && t.id == id; });
   if (removed == 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;

@@ -53,7 +53,8 @@ T* failWith(DWORD error) {
 }
 
 void announceWindow(LPCSTR title, int x, int y, int width, int height, const WindowClass& cls) {
-  std::span<const unsigned char> icon = cls.icon != nullptr ? cls.icon->image : std::span<const unsigned char>{};
+  std::span<const unsigned char> icon =
+      cls.icon != nullptr ? cls.icon->image : std::span<const unsigned char>{};
   backend().windowCreated({title != nullptr ? title : "", x, y, width, height, icon});
 }
 
@@ -140,7 +141,8 @@ HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name) {
   if (auto error = injectedFault<DWORD>("LoadCursorA", ERROR_NOT_ENOUGH_MEMORY))
     return failWith<CursorObject>(*error);
   int id = 0;
-  if (instance != nullptr || !resourceNumber(name, id) || static_cast<std::uintptr_t>(id) != kArrowId)
+  if (instance != nullptr || !resourceNumber(name, id) ||
+      static_cast<std::uintptr_t>(id) != kArrowId)
     return failWith<CursorObject>(ERROR_RESOURCE_NAME_NOT_FOUND);
   return &arrowCursor;
 }
@@ -197,8 +199,9 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD style,
   HWND handle = window.get();
   user().windows.push_back(std::move(window));
   announceWindow(title, x, y, width, height, *cls);
-  CREATESTRUCTA create{param, instance, menu, parent, height, width, y, x,
-                       static_cast<LONG>(style), title, className, exStyle};
+  CREATESTRUCTA create{
+      param, instance,  menu,   parent, height, width, y, x, static_cast<LONG>(style),
+      title, className, exStyle};
   if (handle->procedure(handle, WM_CREATE, 0, reinterpret_cast<LPARAM>(&create)) == -1) {
     destroy(handle);
     return nullptr;

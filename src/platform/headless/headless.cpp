@@ -43,7 +43,9 @@ void HeadlessBackend::setScript(std::vector<InputEvent> events) {
   advanceTo(clock_);
 }
 
-void HeadlessBackend::setEscapeAfterFlips(std::optional<std::uint32_t> flips) { escapeAfterFlips_ = flips; }
+void HeadlessBackend::setEscapeAfterFlips(std::optional<std::uint32_t> flips) {
+  escapeAfterFlips_ = flips;
+}
 
 void HeadlessBackend::setFrameCallback(FrameCallback callback) { callback_ = std::move(callback); }
 

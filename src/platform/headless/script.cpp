@@ -18,10 +18,9 @@ struct KeyName {
 };
 
 constexpr KeyName kKeys[] = {
-    {"esc", VK_ESCAPE}, {"q", 'Q'},          {"space", VK_SPACE}, {"left", VK_LEFT},
-    {"up", VK_UP},      {"right", VK_RIGHT}, {"down", VK_DOWN},   {"c", 'C'},
-    {"d", 'D'},         {"l", 'L'},          {"m", 'M'},          {"t", 'T'},
-    {"shift", VK_SHIFT},
+    {"esc", VK_ESCAPE},  {"q", 'Q'},        {"space", VK_SPACE}, {"left", VK_LEFT}, {"up", VK_UP},
+    {"right", VK_RIGHT}, {"down", VK_DOWN}, {"c", 'C'},          {"d", 'D'},        {"l", 'L'},
+    {"m", 'M'},          {"t", 'T'},        {"shift", VK_SHIFT},
 };
 
 std::vector<std::string_view> words(std::string_view line) {
@@ -75,9 +74,12 @@ std::string readEvent(const std::vector<std::string_view>& w, InputEvent& e) {
   if (what == "mouse") {
     e.kind = Kind::MouseMove;
     if (count != 4 || !number(w[2], e.x) || !number(w[3], e.y)) return "expected 'mouse X Y'";
-    return e.x < -32768 || e.x > 32767 || e.y < -32768 || e.y > 32767 ? "mouse position out of range" : "";
+    return e.x < -32768 || e.x > 32767 || e.y < -32768 || e.y > 32767
+               ? "mouse position out of range"
+               : "";
   }
-  if (count < 3 || !pairEvent(what, w[2], e.kind)) return "unknown event '" + std::string(what) + "'";
+  if (count < 3 || !pairEvent(what, w[2], e.kind))
+    return "unknown event '" + std::string(what) + "'";
   bool isKey = e.kind == Kind::KeyDown || e.kind == Kind::KeyUp;
   if (!isKey) return count == 3 ? "" : "unexpected text after the event";
   if (count != 4) return "expected 'key down|up NAME'";
@@ -90,7 +92,8 @@ std::string readLine(std::string_view line, DWORD previous, InputEvent& e) {
   std::vector<std::string_view> w = words(line);
   if (!number(w[0], e.time)) return "bad time '" + std::string(w[0]) + "'";
   if (e.time < previous)
-    return "time " + std::to_string(e.time) + " is before the previous event's " + std::to_string(previous);
+    return "time " + std::to_string(e.time) + " is before the previous event's " +
+           std::to_string(previous);
   if (w.size() < 2) return "missing event after the time";
   return readEvent(w, e);
 }

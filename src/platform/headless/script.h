@@ -26,8 +26,8 @@ namespace nebla::platform::headless {
 
 // Parses script text; on failure returns false with error set to
 // "FILE:LINE: reason" (fileName is only used in that message).
-bool parseScript(std::string_view text, std::string_view fileName,
-                 std::vector<InputEvent>& events, std::string& error);
+bool parseScript(std::string_view text, std::string_view fileName, std::vector<InputEvent>& events,
+                 std::string& error);
 
 // Reads and parses a script file; error as above, or "FILE: cannot read".
 bool loadScript(const std::string& path, std::vector<InputEvent>& events, std::string& error);
