@@ -69,8 +69,9 @@ TEST_F(AppWholeRun, CloseRequestEndsTheRunThroughTheOutro) {
 
 TEST_F(AppWholeRun, EmptyScreenShowsTheFirstRampsSecondEntry) {
   RunResult r = run("", 3);
-  ASSERT_EQ(r.flips().size(), 3u);
-  const PresentedFrame& f = r.flips().back();
+  std::vector<PresentedFrame> flips = r.flips();
+  ASSERT_EQ(flips.size(), 3u);
+  const PresentedFrame& f = flips.back();
   EXPECT_EQ(at(f, 630, 470), 1);  // outside the text writer's page
   EXPECT_EQ(f.palette[1].peGreen, 1);
   EXPECT_EQ(f.palette[1].peBlue, 2);
