@@ -242,7 +242,7 @@ void Presenter::drawWithRenderer() {
   if (hasFrame_ && upload() && SDL_GetRendererOutputSize(renderer_, &outputWidth, &outputHeight) == 0) {
     Viewport v = fitImage(outputWidth, outputHeight, width_, height_);
     target = {v.picture.x, v.picture.y, v.picture.w, v.picture.h};
-    picture = prepare(v.wholeScale, v.exact);
+    picture = prepare(v, v.picture.w > width_);
   }
   SDL_SetRenderTarget(renderer_, nullptr);
   SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
@@ -251,15 +251,19 @@ void Presenter::drawWithRenderer() {
   SDL_RenderPresent(renderer_);
 }
 
-// The texture to stretch onto the picture rectangle. If the whole-multiple
-// copy cannot be made the frame is stretched directly, uneven but visible.
-SDL_Texture* Presenter::prepare(int wholeScale, bool exact) {
-  if (exact || wholeScale == 1) {
-    SDL_SetTextureScaleMode(frame_, exact ? SDL_ScaleModeNearest : SDL_ScaleModeLinear);
+// The texture to stretch onto the picture rectangle: the frame itself at a
+// whole scale, or, for a larger picture, the frame enlarged by the next
+// whole factor above the fit, which the smoothing step then shrinks a
+// little (edges soften by at most one pixel; a picture smaller than the
+// image is smoothed directly). If the enlarged copy cannot be made the
+// frame is stretched directly, uneven but visible.
+SDL_Texture* Presenter::prepare(const Viewport& v, bool enlarged) {
+  if (v.exact || !enlarged) {
+    SDL_SetTextureScaleMode(frame_, v.exact ? SDL_ScaleModeNearest : SDL_ScaleModeLinear);
     return frame_;
   }
   SDL_SetTextureScaleMode(frame_, SDL_ScaleModeNearest);
-  SDL_Texture* scaled = wholeScaleTexture(wholeScale);
+  SDL_Texture* scaled = wholeScaleTexture(v.wholeScale + 1);
   if (scaled == nullptr || SDL_SetRenderTarget(renderer_, scaled) != 0) return frame_;
   SDL_RenderCopy(renderer_, frame_, nullptr, nullptr);
   return scaled;

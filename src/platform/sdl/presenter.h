@@ -4,8 +4,8 @@
 // window changes and saved when the user asks for a screenshot.
 //
 // With graphics hardware the picture goes through an SDL renderer and
-// fills the window (whole-multiple nearest-neighbour, then smoothed to the
-// final size). Without it (a software renderer or a software OpenGL) the
+// fills the window (nearest-neighbour to the whole multiple just above the
+// fit, then smoothed to the final size). Without it (a software renderer or a software OpenGL) the
 // presenter writes whole-multiple pixels straight into the window surface,
 // which costs a fraction of the processor time.
 #pragma once
@@ -56,7 +56,7 @@ class Presenter {
   void drawOnSurface(bool whole);
   bool surfaceCurrent(const SDL_Surface* surface) const;
   bool upload();
-  SDL_Texture* prepare(int wholeScale, bool exact);
+  SDL_Texture* prepare(const Viewport& v, bool enlarged);
   SDL_Texture* wholeScaleTexture(int factor);
   void dropTextures();
 

@@ -14,7 +14,7 @@ struct Rect {
 
 struct Viewport {
   Rect picture;    // where the picture is drawn, in output pixels
-  int wholeScale;  // nearest-neighbour factor before any smooth step (>= 1)
+  int wholeScale;  // largest whole factor that fits (>= 1)
   bool exact;      // the picture rectangle is exactly wholeScale times the image
 };
 
