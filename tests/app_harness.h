@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -105,6 +106,24 @@ class AppRun : public ::testing::Test {
     diag::LogStream.flush();
     result.log = readLog();
     return result;
+  }
+};
+
+// A program that has taken the display, for tests that drive the window
+// procedure, the frame step or the effects directly.
+class LiveApp : public AppRun {
+ protected:
+  std::unique_ptr<app::Application> app;
+
+  void SetUp() override {
+    AppRun::SetUp();
+    diag::openLog("Nebla.log", 3);
+    app = std::make_unique<app::Application>();
+    ASSERT_TRUE(app->setUpDisplay(platform::GetModuleHandleA(nullptr)));
+  }
+  void TearDown() override {
+    app.reset();
+    AppRun::TearDown();
   }
 };
 

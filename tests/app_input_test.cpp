@@ -16,20 +16,8 @@ namespace {
 
 using namespace platform;
 
-class AppLive : public AppRun {
+class AppLive : public LiveApp {
  protected:
-  std::unique_ptr<app::Application> app;
-
-  void SetUp() override {
-    AppRun::SetUp();
-    diag::openLog("Nebla.log", 3);
-    app = std::make_unique<app::Application>();
-    ASSERT_TRUE(app->setUpDisplay(GetModuleHandleA(nullptr)));
-  }
-  void TearDown() override {
-    app.reset();
-    AppRun::TearDown();
-  }
   LRESULT send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
     return app::windowProc(app->window, message, wParam, lParam);
   }

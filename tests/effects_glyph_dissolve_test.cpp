@@ -19,24 +19,14 @@ using effects::textWriter;
 using particles::Particle;
 using Point = std::pair<float, float>;
 
-class EffectsGlyphDissolve : public AppRun {
+class EffectsGlyphDissolve : public LiveApp {
  protected:
-  std::unique_ptr<app::Application> app;
   void SetUp() override {
-    AppRun::SetUp();
-    effects::resetTextWriterForTest();
-    diag::openLog("Nebla.log", 3);
-    app = std::make_unique<app::Application>();
-    ASSERT_TRUE(app->setUpDisplay(platform::GetModuleHandleA(nullptr)));
+    LiveApp::SetUp();
     auto* strip = app->fontBuffer;
     std::fill_n(strip->pixels(), strip->pitch() * strip->height(), 2);  // background only
     particles::resetRandomForTest();
     platform::clearFaults();
-  }
-  void TearDown() override {
-    app.reset();
-    effects::resetTextWriterForTest();
-    AppRun::TearDown();
   }
   std::uint8_t& font(int x, int y) { return app->fontBuffer->pixels()[y * app->fontBuffer->pitch() + x]; }
   std::uint8_t& text(int x, int y) { return app->textBuffer->pixels()[y * app->textBuffer->pitch() + x]; }

@@ -10,19 +10,8 @@
 namespace nebla::testing {
 namespace {
 
-class EffectsMouse : public AppRun {
+class EffectsMouse : public LiveApp {
  protected:
-  std::unique_ptr<app::Application> app;
-  void SetUp() override {
-    AppRun::SetUp();
-    diag::openLog("Nebla.log", 3);
-    app = std::make_unique<app::Application>();
-    ASSERT_TRUE(app->setUpDisplay(platform::GetModuleHandleA(nullptr)));
-  }
-  void TearDown() override {
-    app.reset();
-    AppRun::TearDown();
-  }
   template <typename F>
   void forEachParticle(F f) {
     auto* ps = app->particles;

@@ -19,23 +19,14 @@ using effects::textWriter;
 
 // Every glyph of the strip gets one ink pixel, at its top-left corner, so
 // each written glyph launches exactly one particle.
-class EffectsTextWriter : public AppRun {
+class EffectsTextWriter : public LiveApp {
  protected:
-  std::unique_ptr<app::Application> app;
   std::string ownText;
   void SetUp() override {
-    AppRun::SetUp();
-    effects::resetTextWriterForTest();
-    app = std::make_unique<app::Application>();
-    ASSERT_TRUE(app->setUpDisplay(platform::GetModuleHandleA(nullptr)));
+    LiveApp::SetUp();
     auto* strip = app->fontBuffer;
     std::fill_n(strip->pixels(), strip->pitch() * strip->height(), 2);
     for (int glyph = 0; glyph < 47; ++glyph) strip->pixels()[glyph * 16] = 40;
-  }
-  void TearDown() override {
-    app.reset();
-    effects::resetTextWriterForTest();
-    AppRun::TearDown();
   }
   void useText(std::string text) {
     ownText = std::move(text);
