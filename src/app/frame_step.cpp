@@ -2,6 +2,7 @@
 // in the locked surfaces, then the blit to the back buffer and the flip.
 #include "app/application.h"
 #include "diag/log.h"
+#include "display/surface_lock.h"
 #include "effects/light.h"
 #include "effects/mouse_emitters.h"
 #include "effects/text_writer.h"
@@ -12,20 +13,8 @@ using namespace platform;
 
 namespace {
 
-struct Locked {
-  std::uint8_t* bytes = nullptr;
-  std::int32_t pitch = 0;
-};
-
-// Whole surface, no flags; false when the lock fails.
-bool lockWhole(IDirectDrawSurface* surface, Locked& out) {
-  DDSURFACEDESC desc{};
-  desc.dwSize = kSurfaceDescSize;
-  if (surface->Lock(nullptr, &desc, 0, nullptr) != DD_OK) return false;
-  out.bytes = static_cast<std::uint8_t*>(desc.lpSurface);
-  out.pitch = desc.lPitch;
-  return true;
-}
+using display::LockedSurface;
+using display::lockWhole;
 
 RECT screenRect(std::uint32_t width, std::uint32_t height) {
   return RECT{0, 0, static_cast<LONG>(width), static_cast<LONG>(height)};
@@ -56,7 +45,7 @@ void Application::frameStep() {
 }
 
 void Application::particlePass() {
-  Locked text, mem;
+  LockedSurface text, mem;
   if (!lockWhole(textBuffer, text)) return;
   if (lockWhole(memBuffer, mem)) {
     particles->advance(mem.bytes, width, height, mem.pitch, text.bytes, text.pitch);
@@ -68,7 +57,7 @@ void Application::particlePass() {
 // Reads the density image and writes the light image; a failed lock keeps
 // the light image of the last frame that had one.
 void Application::lightPass() {
-  Locked lit, mem;
+  LockedSurface lit, mem;
   if (!lockWhole(lightBuffer, lit)) return;
   if (lockWhole(memBuffer, mem)) {
     effects::castLight(light, mem.bytes, lit.bytes, static_cast<std::int32_t>(width),

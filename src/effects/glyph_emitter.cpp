@@ -5,6 +5,7 @@
 
 #include "app/application.h"
 #include "diag/log.h"
+#include "display/surface_lock.h"
 #include "effects/scroll_text.h"
 #include "effects/text_writer.h"
 #include "particles/random.h"
@@ -63,19 +64,17 @@ void TextWriter::emitGlyph(app::Application& app, char c, std::int32_t x, std::i
   const std::int32_t index = glyphIndex(c);
   if (index < 0) return;
   ++glyphCount;
-  DDSURFACEDESC desc{};
-  desc.dwSize = kSurfaceDescSize;
-  if (app.fontBuffer->Lock(nullptr, &desc, 0, nullptr) != DD_OK) {
+  display::LockedSurface strip;
+  if (!display::lockWhole(app.fontBuffer, strip)) {
     diag::logError("Could not lock FontBuffer");
     return;
   }
-  const auto* strip = static_cast<const std::uint8_t*>(desc.lpSurface);
   const std::int32_t mode = page % 4;
   const Start glyphCorner = corner(app, glyphCount);
   for (std::int32_t i = 0; i < kCellHeight; ++i) {
     for (std::int32_t j = 0; j < kCellWidth; ++j) {
       const std::int32_t column = kCellWidth * index + j;
-      const std::int32_t ink = column < kFontWidth ? strip[i * desc.lPitch + column] : 0;
+      const std::int32_t ink = column < kFontWidth ? strip.bytes[i * strip.pitch + column] : 0;
       for (std::int32_t n = ink / kInkPerParticle; n > 0; --n) {
         const Start s = startOf(mode, x, y, glyphCorner);
         app.particles->spawn(kGlyphLife, static_cast<std::int16_t>(s.x), static_cast<std::int16_t>(s.y),

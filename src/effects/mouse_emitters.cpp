@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "app/application.h"
+#include "display/surface_lock.h"
 #include "particles/random.h"
 
 namespace nebla::effects {
@@ -57,17 +58,15 @@ void emitSpray(app::Application& app) {
 }
 
 void emitTrible(app::Application& app) {
-  DDSURFACEDESC desc{};
-  desc.dwSize = kSurfaceDescSize;
-  if (app.tribleBuffer->Lock(nullptr, &desc, 0, nullptr) != DD_OK) return;
-  const auto* pixels = static_cast<const std::uint8_t*>(desc.lpSurface);
+  display::LockedSurface picture;
+  if (!display::lockWhole(app.tribleBuffer, picture)) return;
   std::uint16_t life = poolLife(std::int64_t{app.lifetime} + 1);
   std::int64_t samplesLeft = kSamplesPerParticle * std::max<std::int32_t>(app.particlesPerFrame, 0);
   std::int32_t created = 0;
   while (created < app.particlesPerFrame && samplesLeft-- > 0) {
     std::int32_t px = rand() % 81;
     std::int32_t py = rand() % 61;
-    if (pixels[py * desc.lPitch + px] <= 10) continue;
+    if (picture.bytes[py * picture.pitch + px] <= 10) continue;
     auto targetX = static_cast<std::int16_t>(static_cast<std::uint32_t>(px) + app.width / 2 - 20);
     auto targetY = static_cast<std::int16_t>(static_cast<std::uint32_t>(py) + app.height / 2 + 10);
     Point p = pathPoint(app);

@@ -5,6 +5,7 @@
 
 #include "app/application.h"
 #include "diag/log.h"
+#include "display/surface_lock.h"
 #include "effects/text_writer.h"
 #include "particles/random.h"
 
@@ -58,10 +59,9 @@ bool TextWriter::dissolveColumns(app::Application& app, bool restart) {
     } else if (sweepColumn >= kSweepEnd) {
       return false;
     }
-    DDSURFACEDESC desc{};
-    desc.dwSize = kSurfaceDescSize;
-    if (app.textBuffer->Lock(nullptr, &desc, 0, nullptr) == DD_OK) {
-      dissolveColumn(app, static_cast<std::uint8_t*>(desc.lpSurface), desc.lPitch, sweepColumn, kick);
+    display::LockedSurface layer;
+    if (display::lockWhole(app.textBuffer, layer)) {
+      dissolveColumn(app, layer.bytes, layer.pitch, sweepColumn, kick);
       app.textBuffer->Unlock(nullptr);
     } else {
       // The column's text stays burnt in; the sweep moves on regardless.

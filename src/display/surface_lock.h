@@ -1,0 +1,26 @@
+// Locking a whole 8-bit surface for direct byte access, as the frame step
+// and the effects do it: no flags, so a busy surface fails at once.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/ddraw.h"
+
+namespace nebla::display {
+
+struct LockedSurface {
+  std::uint8_t* bytes = nullptr;
+  std::int32_t pitch = 0;
+};
+
+// False when the lock fails; the caller skips its work and does not unlock.
+inline bool lockWhole(platform::IDirectDrawSurface* surface, LockedSurface& out) {
+  platform::DDSURFACEDESC desc{};
+  desc.dwSize = platform::kSurfaceDescSize;
+  if (surface->Lock(nullptr, &desc, 0, nullptr) != platform::DD_OK) return false;
+  out.bytes = static_cast<std::uint8_t*>(desc.lpSurface);
+  out.pitch = desc.lPitch;
+  return true;
+}
+
+}  // namespace nebla::display
