@@ -7,6 +7,8 @@
 
 namespace nebla::particles {
 
+struct PassWorkspace;
+
 struct Particle {
   float x;
   float y;
@@ -47,19 +49,38 @@ class ParticleSystem {
   void spawn(std::uint16_t life, std::int16_t x, std::int16_t y, std::uint16_t z, double vx,
              double vy, double vz, std::int16_t targetX, std::int16_t targetY, bool stamp);
   // The pass gives a dead particle's record back; sentinels are ignored.
+  // The pass uses releaseRecord; a release from elsewhere makes the next
+  // fast pass walk the ring link by link.
   void release(std::int32_t index);
   // The overlay shows this as the particle count.
   std::int32_t activeCount() const { return liveCount; }
 
-  // One pass per frame, with both surfaces locked by the frame step.
+  // One pass per frame, with both surfaces locked by the frame step: ages,
+  // moves, splats and stamps every live particle and releases the dead,
+  // then counts the frame. Batched and vectorised; it leaves exactly the
+  // state advanceReference leaves, bit for bit.
   void advance(std::uint8_t* density, std::uint32_t width, std::uint32_t height,
                std::int32_t densityPitch, std::uint8_t* textLayer, std::int32_t textPitch);
+  // The same pass written plainly, one particle at a time in ring order.
+  // Tests and benchmarks hold the fast pass against it.
+  void advanceReference(std::uint8_t* density, std::uint32_t width, std::uint32_t height,
+                        std::int32_t densityPitch, std::uint8_t* textLayer,
+                        std::int32_t textPitch);
   // The window procedure sets the wind on every tick and cursor key.
   void setWind(float wx, float wy);
 
  private:
+  friend class FastPass;
+
   void initRings();
+  void allocateWorkspace();
+  // Moves a live record to the free ring; the pass's own release.
+  void releaseRecord(std::int32_t index);
   void moveParticle(Particle& p);
+
+  // Scratch space of the fast pass, taken from the process heap with the
+  // records. Null if the heap refused it; the pass is then the plain one.
+  PassWorkspace* work_ = nullptr;
 };
 
 }  // namespace nebla::particles

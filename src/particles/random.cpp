@@ -12,6 +12,19 @@ std::int32_t rand() {
   return static_cast<std::int32_t>((state >> 16) & 0x7FFF);
 }
 
+void drawRandom(std::int32_t* values, int count) {
+  std::uint32_t s = state;
+  for (int i = 0; i < count; ++i) {
+    s = s * 214013u + 2531011u;
+    values[i] = static_cast<std::int32_t>((s >> 16) & 0x7FFF);
+  }
+  state = s;
+}
+
+std::uint32_t randomState() { return state; }
+
+void setRandomState(std::uint32_t value) { state = value; }
+
 void resetRandomForTest() { state = 1; }
 
 }  // namespace nebla::particles

@@ -10,6 +10,16 @@ namespace nebla::particles {
 // order; that order is part of what makes runs repeatable.
 std::int32_t rand();
 
+// The next `count` values, in order: what `count` calls of rand() give.
+// The particle pass draws a batch at a time.
+void drawRandom(std::int32_t* values, int count);
+
+// The generator's state, and setting it back: the particle pass rewinds
+// draws it made for particles it did not visit after all, and tests
+// replay a pass from the same state.
+std::uint32_t randomState();
+void setRandomState(std::uint32_t state);
+
 // Puts the generator back to its start state. Only tests call this.
 void resetRandomForTest();
 
