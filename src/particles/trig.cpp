@@ -124,8 +124,12 @@ void reduceExact(double x, double& hi, double& lo, int& quadrant) {
   quadrant = 0;
   lo = 0.0;
   std::uint64_t mantissa = bits & ((std::uint64_t{1} << 52) - 1);
-  if (biased == 0x7ff || (biased == 0 && mantissa == 0)) {
-    hi = biased == 0x7ff ? x - x : x;  // NaN for infinities and NaN; zero stays
+  if (biased == 0x7ff) {
+    hi = x - x;  // NaN for infinities and NaN
+    return;
+  }
+  if (x > -0.78 && x < 0.78) {
+    hi = x;  // already within pi/4 (zeros and subnormals included)
     return;
   }
   if (biased != 0) mantissa |= std::uint64_t{1} << 52;
