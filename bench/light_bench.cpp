@@ -29,7 +29,8 @@ std::vector<std::uint8_t> busyImage() {
   return image;
 }
 
-void castLightPass(benchmark::State& state, std::int32_t lightX, std::int32_t lightY) {
+void castLightPass(benchmark::State& state, std::int32_t lightX, std::int32_t lightY,
+                   bool reference = false) {
   const std::vector<std::uint8_t> source = busyImage();
   std::vector<std::uint8_t> destination(source.size(), 0);
   nebla::app::LightSource light;
@@ -37,13 +38,20 @@ void castLightPass(benchmark::State& state, std::int32_t lightX, std::int32_t li
   light.setIntensity(0.8);
   light.setReach(0.9);
   for (auto _ : state) {
-    nebla::effects::castLight(light, source.data(), destination.data(), kWidth, kHeight, kPitch,
-                              kPitch);
+    if (reference) {
+      nebla::effects::castLightReference(light, source.data(), destination.data(), kWidth, kHeight,
+                                         kPitch, kPitch);
+    } else {
+      nebla::effects::castLight(light, source.data(), destination.data(), kWidth, kHeight, kPitch,
+                                kPitch);
+    }
     benchmark::DoNotOptimize(destination.data());
     benchmark::ClobberMemory();
   }
 }
 
+BENCHMARK_CAPTURE(castLightPass, referenceCentre, 320, 240, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(castLightPass, referenceNearCorner, 24, 18, true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(castLightPass, centre, 320, 240)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(castLightPass, nearCorner, 24, 18)->Unit(benchmark::kMillisecond);
 

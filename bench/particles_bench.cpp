@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "particles/flow_batch.h"
+#include "particles/simd_target.h"
 #include "particles/particle_system.h"
 
 namespace {

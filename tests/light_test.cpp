@@ -451,4 +451,35 @@ TEST(LightRandom, SmallImagesMatchLiteralWalk) {
   }
 }
 
+// ---- The fast pass against the plain one ------------------------------------
+
+// The fast walk (copies once the strength has run out, densities from
+// tables) must leave exactly the image the plain walk leaves: busy and
+// sparse images, lights in the middle, on the border, in corners and off
+// the screen, strengths that make many values land next to a whole number,
+// and a negative reach, where the strength grows along the ray.
+TEST(LightFast, MatchesThePlainPassOnManyImagesAndLights) {
+  std::mt19937 random(99);
+  for (int trial = 0; trial < 60; ++trial) {
+    const bool screen = trial % 3 != 2;
+    const std::int32_t w = screen ? 640 : 1 + static_cast<std::int32_t>(random() % 40);
+    const std::int32_t h = screen ? 480 : 1 + static_cast<std::int32_t>(random() % 30);
+    const Image source = randomImage(w, h, w + static_cast<std::int32_t>(random() % 9), random,
+                                     trial % 2 == 0 ? 255 : 20);
+    LightSource light = frameLight({static_cast<std::int64_t>(random() % (w + 60)) - 30,
+                                    static_cast<std::int64_t>(random() % (h + 60)) - 30});
+    if (trial % 4 == 3) {
+      light.setIntensity(0.05 + 0.001 * static_cast<double>(random() % 3000));
+      light.setReach((trial % 8 == 7 ? -1.0 : 1.0) * (0.05 + 0.001 * static_cast<double>(random() % 3000)));
+    }
+    const std::int32_t pitch = w + static_cast<std::int32_t>(random() % 7);
+    Image fast(w, h, pitch, kSentinel), plain(w, h, pitch, kSentinel);
+    cast(light, source, fast);
+    nebla::effects::castLightReference(light, source.bytes.data(), plain.bytes.data(), w, h, source.pitch,
+                                       pitch);
+    ASSERT_EQ(fast.bytes, plain.bytes) << "light at " << light.x << "," << light.y << " on " << w << "x" << h
+                                       << ", reach " << light.reach;
+  }
+}
+
 }  // namespace

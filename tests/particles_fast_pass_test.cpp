@@ -11,6 +11,7 @@
 
 #include "particles/flow.h"
 #include "particles/flow_batch.h"
+#include "particles/simd_target.h"
 #include "particles/particle_system.h"
 #include "particles/random.h"
 

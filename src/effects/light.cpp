@@ -3,7 +3,8 @@
 // smoke density the ray has crossed so far, weighted by a strength that
 // falls linearly with the distance from the light. Along a ray, n counts the
 // pixels walked, A sums three times their densities and K is the strength,
-// lowered by J per step.
+// lowered by J per step. The fast pass walks each ray in two stretches:
+// while the strength lasts, and then plain copies.
 #include "effects/light.h"
 
 #include <algorithm>
@@ -117,14 +118,45 @@ double stepDecrement(const Pass& pass, const Ray& ray) {
   return ((2.0 * pass.light.intensity * length) / static_cast<double>(major)) / pass.diagonalReach;
 }
 
+// One step of the integer line walk.
+inline void stepAlong(Ray& ray) {
+  ray.sourceOffset += ray.sourceMajorStep;
+  ray.destinationOffset += ray.destinationMajorStep;
+  ray.error += ray.minor;
+  if (ray.error >= 0) {
+    ray.sourceOffset += ray.sourceMinorStep;
+    ray.destinationOffset += ray.destinationMinorStep;
+    ray.error -= ray.major;
+  }
+}
+
+// K where the ray enters the screen: the skipped pixels lower it as one
+// product.
+double startStrength(const Pass& pass, const Ray& ray, double decrement) {
+  const double intensity = pass.light.intensity;
+  return ray.first == 0 ? intensity : intensity - static_cast<double>(ray.first) * decrement;
+}
+
+// Densities as doubles, once and three times: table reads instead of
+// conversions in the pixel loop.
+struct DensityTables {
+  double once[256];
+  double thrice[256];
+  constexpr DensityTables() : once(), thrice() {
+    for (int d = 0; d < 256; ++d) {
+      once[d] = d;
+      thrice[d] = 3 * d;
+    }
+  }
+};
+constexpr DensityTables kDensities;
+
 // Walks one ray from its first pixel on the screen to its end on the border.
 // The pixels before the first one still count in n and in K.
 void castRay(const Pass& pass, std::int64_t ex, std::int64_t ey) {
   Ray ray = layOutRay(pass, ex, ey);
   const double decrement = stepDecrement(pass, ray);
-  const double intensity = pass.light.intensity;
-  double strength =
-      ray.first == 0 ? intensity : intensity - static_cast<double>(ray.first) * decrement;
+  double strength = startStrength(pass, ray, decrement);
   // n and A are whole numbers far below 2^53, so doubles hold them exactly
   // and spare the loop two conversions per pixel.
   double count = static_cast<double>(ray.first);
@@ -144,15 +176,59 @@ void castRay(const Pass& pass, std::int64_t ex, std::int64_t ey) {
       destination[ray.destinationOffset] = static_cast<std::uint8_t>(density);
     }
     strength -= decrement;
-    ray.sourceOffset += ray.sourceMajorStep;
-    ray.destinationOffset += ray.destinationMajorStep;
-    ray.error += ray.minor;
-    if (ray.error >= 0) {
-      ray.sourceOffset += ray.sourceMinorStep;
-      ray.destinationOffset += ray.destinationMinorStep;
-      ray.error -= ray.major;
-    }
+    stepAlong(ray);
   }
+}
+
+// The same walk, faster. K only falls (J >= 0, or J is NaN and K becomes
+// NaN), so once it is 0 or below every later pixel is a copy; with a
+// negative J (a negative intensity or reach) the plain walk runs instead.
+void castRayFast(const Pass& pass, std::int64_t ex, std::int64_t ey) {
+  Ray ray = layOutRay(pass, ex, ey);
+  const double decrement = stepDecrement(pass, ray);
+  if (decrement < 0.0) {
+    castRay(pass, ex, ey);
+    return;
+  }
+  double strength = startStrength(pass, ray, decrement);
+  double count = static_cast<double>(ray.first);
+  double sum = 0.0;
+  const std::uint8_t* source = pass.source;
+  std::uint8_t* destination = pass.destination;
+  std::int64_t pixel = ray.first;
+  for (; pixel <= ray.major && strength > 0.0; ++pixel) {
+    const std::uint8_t density = source[ray.sourceOffset];
+    count += 1.0;
+    sum += kDensities.thrice[density];
+    const double lit = (sum * strength) / count + kDensities.once[density];
+    destination[ray.destinationOffset] = lit < 255.0 ? static_cast<std::uint8_t>(lit) : 254;
+    strength -= decrement;
+    stepAlong(ray);
+  }
+  for (; pixel <= ray.major; ++pixel) {
+    destination[ray.destinationOffset] = source[ray.sourceOffset];
+    stepAlong(ray);
+  }
+}
+
+// Calls cast(ex, ey) for every border pixel in cast order. Later rays
+// overwrite earlier ones where they cross, so the order counts: top edge
+// from x = 1, right edge, bottom edge, left edge ending at (0, 0).
+template <class Cast>
+void forEachRayEnd(std::int64_t w, std::int64_t h, Cast cast) {
+  for (std::int64_t ex = 1; ex < w; ++ex) cast(ex, 0);
+  for (std::int64_t ey = 0; ey < h; ++ey) cast(w - 1, ey);
+  for (std::int64_t ex = w - 1; ex >= 0; --ex) cast(ex, h - 1);
+  for (std::int64_t ey = h - 1; ey >= 0; --ey) cast(0, ey);
+}
+
+Pass makePass(const app::LightSource& light, const std::uint8_t* source, std::uint8_t* destination,
+              std::int32_t width, std::int32_t height, std::int32_t sourcePitch,
+              std::int32_t destinationPitch) {
+  const std::int64_t w = width;
+  const std::int64_t h = height;
+  const double diagonalReach = std::sqrt(static_cast<double>(w * w + h * h)) * light.reach;
+  return Pass{light, source, destination, w, h, sourcePitch, destinationPitch, diagonalReach};
 }
 
 }  // namespace
@@ -160,18 +236,15 @@ void castRay(const Pass& pass, std::int64_t ex, std::int64_t ey) {
 void castLight(const app::LightSource& light, const std::uint8_t* source, std::uint8_t* destination,
                std::int32_t width, std::int32_t height, std::int32_t sourcePitch,
                std::int32_t destinationPitch) {
-  const std::int64_t w = width;
-  const std::int64_t h = height;
-  const std::int64_t diagonalSquared = w * w + h * h;
-  const double diagonalReach = std::sqrt(static_cast<double>(diagonalSquared)) * light.reach;
-  const Pass pass{light, source, destination, w, h, sourcePitch, destinationPitch, diagonalReach};
+  const Pass pass = makePass(light, source, destination, width, height, sourcePitch, destinationPitch);
+  forEachRayEnd(pass.width, pass.height, [&pass](std::int64_t ex, std::int64_t ey) { castRayFast(pass, ex, ey); });
+}
 
-  // Later rays overwrite earlier ones where they cross, so the order counts:
-  // top edge from x = 1, right edge, bottom edge, left edge ending at (0, 0).
-  for (std::int64_t ex = 1; ex < w; ++ex) castRay(pass, ex, 0);
-  for (std::int64_t ey = 0; ey < h; ++ey) castRay(pass, w - 1, ey);
-  for (std::int64_t ex = w - 1; ex >= 0; --ex) castRay(pass, ex, h - 1);
-  for (std::int64_t ey = h - 1; ey >= 0; --ey) castRay(pass, 0, ey);
+void castLightReference(const app::LightSource& light, const std::uint8_t* source,
+                        std::uint8_t* destination, std::int32_t width, std::int32_t height,
+                        std::int32_t sourcePitch, std::int32_t destinationPitch) {
+  const Pass pass = makePass(light, source, destination, width, height, sourcePitch, destinationPitch);
+  forEachRayEnd(pass.width, pass.height, [&pass](std::int64_t ex, std::int64_t ey) { castRay(pass, ex, ey); });
 }
 
 }  // namespace nebla::effects

@@ -13,9 +13,15 @@ namespace nebla::effects {
 // into `destination` (both width x height bytes, each row `pitch` bytes
 // apart). Only destination pixels that a ray passes are written (with the
 // light in the middle of the screen, that is all of them); the source is
-// only read.
+// only read. The image is exactly castLightReference's.
 void castLight(const app::LightSource& light, const std::uint8_t* source, std::uint8_t* destination,
                std::int32_t width, std::int32_t height, std::int32_t sourcePitch,
                std::int32_t destinationPitch);
+
+// The same pass written plainly, pixel by pixel. Tests and benchmarks hold
+// the fast pass against it.
+void castLightReference(const app::LightSource& light, const std::uint8_t* source,
+                        std::uint8_t* destination, std::int32_t width, std::int32_t height,
+                        std::int32_t sourcePitch, std::int32_t destinationPitch);
 
 }  // namespace nebla::effects

@@ -1,59 +1,12 @@
-// Chooses the flow-field step for the machine: the widest instruction set
-// that this build holds a copy for and the processor runs.
+// The flow-field step in the chosen instruction set's copy.
 #include "particles/flow_batch.h"
 
+#include "particles/simd_target.h"
+
 namespace nebla::particles {
-namespace simd {
-namespace {
-
-Target bestTarget() {
-#if defined(__x86_64__) && defined(NEBLA_SIMD_X86)
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq")) return Target::Avx512;
-  if (__builtin_cpu_supports("avx2")) return Target::Avx2;
-#endif
-  return Target::Portable;
-}
-
-Target& chosen() {
-  static Target target = bestTarget();
-  return target;
-}
-
-}  // namespace
-
-Target currentTarget() { return chosen(); }
-
-bool targetAvailable(Target target) {
-#if defined(__x86_64__) && defined(NEBLA_SIMD_X86)
-  if (target == Target::Avx512) return bestTarget() == Target::Avx512;
-  if (target == Target::Avx2) return bestTarget() != Target::Portable;
-#endif
-  return target == Target::Portable;
-}
-
-bool selectTarget(Target target) {
-  if (!targetAvailable(target)) return false;
-  chosen() = target;
-  return true;
-}
-
-const char* targetName(Target target) {
-  switch (target) {
-    case Target::Avx512:
-      return "avx512";
-    case Target::Avx2:
-      return "avx2";
-    case Target::Portable:
-      break;
-  }
-  return "portable";
-}
-
-}  // namespace simd
 
 void moveBatch(FlowBatch& batch, const FlowConstants& constants) {
-  switch (simd::chosen()) {
+  switch (simd::currentTarget()) {
 #if defined(__x86_64__) && defined(NEBLA_SIMD_X86)
     case simd::Target::Avx512:
       simd::moveBatchAvx512(batch, constants);

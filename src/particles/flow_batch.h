@@ -51,20 +51,7 @@ void moveBatch(FlowBatch& batch, const FlowConstants& constants);
 
 namespace simd {
 
-// Instruction sets the step is built for; the best one the machine runs is
-// chosen at the first call.
-enum class Target { Portable, Avx2, Avx512 };
-
-// The set in use.
-Target currentTarget();
-// Whether this build and this machine can run the set.
-bool targetAvailable(Target target);
-// Tests run every available set against the plain pass; false (and no
-// change) for a set that is not available.
-bool selectTarget(Target target);
-const char* targetName(Target target);
-
-// One copy per set, each compiled with its own instruction-set flags.
+// One copy per instruction set, each compiled with its own flags.
 void moveBatchPortable(FlowBatch& batch, const FlowConstants& constants);
 void moveBatchAvx2(FlowBatch& batch, const FlowConstants& constants);
 void moveBatchAvx512(FlowBatch& batch, const FlowConstants& constants);
