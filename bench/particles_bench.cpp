@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "particles/flow_batch.h"
+#include "particles/helper_thread.h"
 #include "particles/simd_target.h"
 #include "particles/particle_system.h"
 
@@ -34,7 +35,12 @@ void scramble(ParticleSystem& ps, std::mt19937& gen) {
   fill(ps, gen);
 }
 
-void runPasses(benchmark::State& state, bool scrambled, bool reference = false) {
+void runPasses(benchmark::State& state, bool scrambled, bool reference = false, bool helper = false) {
+  nebla::particles::HelperThread::setEnabled(helper);
+  if (helper && nebla::particles::HelperThread::get() == nullptr) {
+    state.SkipWithError("no helper thread on this machine");
+    return;
+  }
   ParticleSystem ps(100000);
   std::mt19937 gen(7);
   fill(ps, gen);
@@ -50,15 +56,18 @@ void runPasses(benchmark::State& state, bool scrambled, bool reference = false) 
     benchmark::DoNotOptimize(density.data());
   }
   state.counters["particles"] = ps.activeCount();
+  nebla::particles::HelperThread::setEnabled(true);
 }
 
 void BM_AdvanceMemoryOrder(benchmark::State& state) { runPasses(state, false); }
 void BM_AdvanceScrambledRing(benchmark::State& state) { runPasses(state, true); }
+void BM_AdvanceScrambledTwoThreads(benchmark::State& state) { runPasses(state, true, false, true); }
 
 void BM_AdvanceReferenceScrambled(benchmark::State& state) { runPasses(state, true, true); }
 BENCHMARK(BM_AdvanceReferenceScrambled)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AdvanceMemoryOrder)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AdvanceScrambledRing)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AdvanceScrambledTwoThreads)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -7,10 +7,12 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "particles/flow.h"
 #include "particles/flow_batch.h"
+#include "particles/helper_thread.h"
 #include "particles/simd_target.h"
 #include "particles/particle_system.h"
 #include "particles/random.h"
@@ -172,13 +174,18 @@ void runScenario(const Scenario& s, unsigned seed) {
   }
 }
 
-class FastPass : public ::testing::TestWithParam<simd::Target> {
+// Every instruction set, with and without the helper thread.
+class FastPass : public ::testing::TestWithParam<std::tuple<simd::Target, bool>> {
  protected:
   void SetUp() override {
     previous_ = simd::currentTarget();
-    if (!simd::selectTarget(GetParam())) GTEST_SKIP() << "this machine lacks " << simd::targetName(GetParam());
+    const simd::Target target = std::get<0>(GetParam());
+    if (!simd::selectTarget(target)) GTEST_SKIP() << "this machine lacks " << simd::targetName(target);
+    HelperThread::setEnabled(std::get<1>(GetParam()));
+    if (std::get<1>(GetParam()) && HelperThread::get() == nullptr) GTEST_SKIP() << "no helper thread here";
   }
   void TearDown() override {
+    HelperThread::setEnabled(true);
     simd::selectTarget(previous_);
     resetRandomForTest();
     sweepPhase = 1.1;
@@ -220,9 +227,12 @@ TEST_P(FastPass, SweepPhaseFarFromZeroMatches) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryInstructionSet, FastPass,
-                         ::testing::Values(simd::Target::Portable, simd::Target::Avx2, simd::Target::Avx512),
-                         [](const ::testing::TestParamInfo<simd::Target>& info) {
-                           return std::string(simd::targetName(info.param));
+                         ::testing::Combine(::testing::Values(simd::Target::Portable, simd::Target::Avx2,
+                                                              simd::Target::Avx512),
+                                            ::testing::Bool()),
+                         [](const ::testing::TestParamInfo<std::tuple<simd::Target, bool>>& info) {
+                           return std::string(simd::targetName(std::get<0>(info.param))) +
+                                  (std::get<1>(info.param) ? "_helper" : "_alone");
                          });
 
 }  // namespace

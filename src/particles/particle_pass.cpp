@@ -1,14 +1,17 @@
-// The fast particle pass. A first sweep in visit order does what is serial
-// or cheap (aging, the cell and its splat, the stamp, the sweepPhase chain
-// and the random draws) and lays a batch of particles out field by field;
-// the flow field then moves the whole batch in vectors; the results go
-// back and the dead are released, in visit order. Splats are saturating
-// +1s, which give the same image in any order, so they are counted per cell
-// and added in one sweep at the end.
+// The fast particle pass. A sweep in visit order does what is serial or
+// cheap (the walk, aging, the sweepPhase chain and the random draws) and
+// lays a batch of particles out field by field; the flow field then moves
+// the whole batch in vectors; the results go back and the dead are
+// released, in visit order. Splats are saturating +1s, which give the same
+// image in any order, so they are counted per cell and added in one sweep
+// at the end. With a helper thread, the helper moves one batch while this
+// thread sweeps the next and stores the last: the same steps on the same
+// data, so the same bits.
 #include <cstddef>
 
 #include "particles/flow.h"
 #include "particles/footprint.h"
+#include "particles/helper_thread.h"
 #include "particles/particle_system.h"
 #include "particles/pass_workspace.h"
 #include "particles/random.h"
@@ -18,6 +21,8 @@ namespace nebla::particles {
 // Below this many live particles single footprints cost less than a sweep
 // over the counts.
 constexpr std::int32_t kCountedSplatMin = 2048;
+// Below this many the helper thread's hand-overs cost more than they save.
+constexpr std::int32_t kHelperMin = 4096;
 // How many particles ahead the sweep asks for records.
 constexpr int kSweepAhead = 16;
 
@@ -28,29 +33,34 @@ class FastPass {
   void run();
 
  private:
-  std::int32_t predictedAt(std::uint32_t position) const;
+  struct MoveTask {
+    FlowBatch* batch;
+    const FlowConstants* constants;
+  };
+  static void moveOnHelper(void* task);
+
+  void runAlone();
+  void runWithHelper(HelperThread& helper);
+  void predictRange(std::uint32_t from, int count, std::int32_t* out) const;
   void prefetchRecord(std::int32_t index) const;
-  void prefetchPredicted(std::uint32_t from, std::uint32_t total) const;
-  void drawChains(int count);
-  void take(int k, Particle& p);
-  int sweepPredicted();
-  int sweepLinked();
-  int sweep();
-  void splatCells(int count);
+  void drawChains(FlowBatch& batch, int count);
+  static void take(FlowBatch& batch, int k, Particle& p);
+  int sweepPredicted(BatchSlot& slot);
+  int sweepLinked(BatchSlot& slot);
+  int sweep(BatchSlot& slot);
+  void splatCells(const BatchSlot& slot, int count);
   std::ptrdiff_t cellOffset(std::int32_t cell, std::int32_t pitch) const;
-  void store(int count);
+  void store(const BatchSlot& slot, int count);
+  void finish();
 
   ParticleSystem& pool_;
   Particle* records_;
   PassWorkspace& work_;
-  FlowBatch& batch_;
   std::uint8_t* density_;
   std::uint8_t* textLayer_;
   std::int32_t densityPitch_;
   std::int32_t textPitch_;
-  double right_;
-  double bottom_;
-  std::int32_t cellStride_;
+  FlowConstants constants_;
   bool counted_ = false;
   std::ptrdiff_t densityOffsets_[kFootprintCells];
   std::ptrdiff_t textOffsets_[kFootprintCells];
@@ -68,24 +78,25 @@ FastPass::FastPass(ParticleSystem& pool, std::uint8_t* density, std::uint32_t wi
     : pool_(pool),
       records_(pool.records),
       work_(*pool.work_),
-      batch_(pool.work_->batch),
       density_(density),
       textLayer_(textLayer),
       densityPitch_(densityPitch),
       textPitch_(textPitch),
-      right_(static_cast<double>(width) - 3.0),
-      bottom_(static_cast<double>(height) - 3.0),
-      cellStride_(static_cast<std::int32_t>(width) + 4),
+      constants_{phases.phase1,
+                 phases.phase2,
+                 phases.phase3,
+                 phases.phase4,
+                 phases.phase5,
+                 pool.windX,
+                 pool.windY,
+                 static_cast<double>(width) - 3.0,
+                 static_cast<double>(height) - 3.0,
+                 static_cast<std::int32_t>(width) + 4},
       next_(pool.records[pool.activeHead].next),
       predicting_(pool.work_->orderKnown) {
   buildFootprint(densityPitch, densityOffsets_);
   buildFootprint(textPitch, textOffsets_);
   counted_ = pool.liveCount >= kCountedSplatMin && work_.counts.begin(width, height);
-}
-
-std::int32_t FastPass::predictedAt(std::uint32_t position) const {
-  const std::uint32_t spawned = work_.spawnedCount;
-  return position < spawned ? work_.spawned[spawned - 1 - position] : work_.survivors[position - spawned];
 }
 
 void FastPass::prefetchRecord(std::int32_t index) const {
@@ -94,106 +105,109 @@ void FastPass::prefetchRecord(std::int32_t index) const {
   __builtin_prefetch(reinterpret_cast<const char*>(p + 1) - 1, 1);
 }
 
-// Asks the memory for the records of the batch after this one, so that they
-// arrive while this batch is being moved.
-void FastPass::prefetchPredicted(std::uint32_t from, std::uint32_t total) const {
-  const std::uint32_t end = total - from < kBatchSize ? total : from + kBatchSize;
-  for (std::uint32_t at = from; at < end; ++at) prefetchRecord(predictedAt(at));
+// The predicted records at positions from..from+count-1: the spawned ones
+// latest first, then the survivors.
+void FastPass::predictRange(std::uint32_t from, int count, std::int32_t* out) const {
+  const std::uint32_t spawned = work_.spawnedCount;
+  int k = 0;
+  for (; k < count && from + static_cast<std::uint32_t>(k) < spawned; ++k) {
+    out[k] = work_.spawned[spawned - 1 - from - static_cast<std::uint32_t>(k)];
+  }
+  for (; k < count; ++k) out[k] = work_.survivors[from + static_cast<std::uint32_t>(k) - spawned];
 }
 
 // The batch's share of the serial chains, which depend on the position in
 // the walk and not on the record there: sweepPhase as each particle sees
 // it, and its draw.
-void FastPass::drawChains(int count) {
+void FastPass::drawChains(FlowBatch& batch, int count) {
   std::int32_t draws[kBatchSize];
   drawRandom(draws, count);
   double phase = sweepPhase;
   for (int k = 0; k < count; ++k) {
-    batch_.sweep[k] = phase;
+    batch.sweep[k] = phase;
     phase = phase + 0.01;
-    batch_.random[k] = draws[k] % 6666;
+    batch.random[k] = draws[k] % 6666;
   }
   sweepPhase = phase;
   // Lanes past the end get harmless values.
   for (int k = count; k < ((count + 7) & ~7); ++k) {
-    batch_.x[k] = batch_.y[k] = batch_.z[k] = 0.0f;
-    batch_.vx[k] = batch_.vy[k] = batch_.vz[k] = 0.0f;
-    batch_.targetX[k] = batch_.targetY[k] = 0.0f;
-    batch_.travelTime[k] = batch_.life[k] = batch_.random[k] = 0;
-    batch_.sweep[k] = 0.0;
+    batch.x[k] = batch.y[k] = batch.z[k] = 0.0f;
+    batch.vx[k] = batch.vy[k] = batch.vz[k] = 0.0f;
+    batch.targetX[k] = batch.targetY[k] = 0.0f;
+    batch.travelTime[k] = batch.life[k] = batch.random[k] = 0;
+    batch.sweep[k] = 0.0;
   }
-  batch_.count = count;
+  batch.count = count;
 }
 
 // One visited particle: aged, and its fields laid out in the batch.
-inline void FastPass::take(int k, Particle& p) {
+inline void FastPass::take(FlowBatch& batch, int k, Particle& p) {
   --p.life;
-  batch_.x[k] = p.x;
-  batch_.y[k] = p.y;
-  batch_.z[k] = p.z;
-  batch_.vx[k] = p.vx;
-  batch_.vy[k] = p.vy;
-  batch_.vz[k] = p.vz;
-  batch_.targetX[k] = p.targetX;
-  batch_.targetY[k] = p.targetY;
-  batch_.travelTime[k] = p.travelTime;
-  batch_.life[k] = p.life;
+  batch.x[k] = p.x;
+  batch.y[k] = p.y;
+  batch.z[k] = p.z;
+  batch.vx[k] = p.vx;
+  batch.vy[k] = p.vy;
+  batch.vz[k] = p.vz;
+  batch.targetX[k] = p.targetX;
+  batch.targetY[k] = p.targetY;
+  batch.travelTime[k] = p.travelTime;
+  batch.life[k] = p.life;
 }
 
 // Up to one batch of the predicted order. Each record is found from the
 // order arrays rather than from its predecessor's link, so the records load
 // side by side; the links are checked afterwards, and the batch ends before
 // the first record the ring disagrees with (whose aging is undone).
-int FastPass::sweepPredicted() {
+int FastPass::sweepPredicted(BatchSlot& slot) {
   const std::uint32_t total = work_.spawnedCount + work_.survivorCount;
   const int n = total - position_ < kBatchSize ? static_cast<int>(total - position_) : kBatchSize;
-  std::int32_t* visit = work_.visit;
-  for (int k = 0; k < n; ++k) visit[k] = predictedAt(position_ + static_cast<std::uint32_t>(k));
-  prefetchPredicted(position_ + static_cast<std::uint32_t>(n), total);
+  std::int32_t* visit = slot.visit;
+  predictRange(position_, n, visit);
   std::int32_t links[kBatchSize];
   for (int k = 0; k < n; ++k) {
     if (k + kSweepAhead < n) prefetchRecord(visit[k + kSweepAhead]);
     Particle& p = records_[visit[k]];
     links[k] = p.next;
-    take(k, p);
+    take(slot.batch, k, p);
   }
   int taken = 0;
   for (std::int32_t expected = next_; taken < n && visit[taken] == expected; ++taken) expected = links[taken];
   for (int k = taken; k < n; ++k) ++records_[visit[k]].life;
   if (taken < n || n == 0) predicting_ = false;
-  if (taken == 0) return sweepLinked();
+  if (taken == 0) return sweepLinked(slot);
   position_ += static_cast<std::uint32_t>(taken);
   next_ = links[taken - 1];
-  drawChains(taken);
+  drawChains(slot.batch, taken);
   return taken;
 }
 
 // Up to one batch by following the links: where no prediction holds.
-int FastPass::sweepLinked() {
+int FastPass::sweepLinked(BatchSlot& slot) {
   const std::int32_t head = pool_.activeHead;
   std::int32_t next = next_;
   int n = 0;
   for (; n < kBatchSize && next != head; ++n) {
-    work_.visit[n] = next;
+    slot.visit[n] = next;
     Particle& p = records_[next];
     next = p.next;
-    take(n, p);
+    take(slot.batch, n, p);
   }
   next_ = next;
-  drawChains(n);
+  drawChains(slot.batch, n);
   return n;
 }
 
 // The next batch of the ring walk, swept; 0 at the end.
-int FastPass::sweep() {
+int FastPass::sweep(BatchSlot& slot) {
   if (next_ == pool_.activeHead) return 0;
-  return predicting_ ? sweepPredicted() : sweepLinked();
+  return predicting_ ? sweepPredicted(slot) : sweepLinked(slot);
 }
 
 // Footprints at the cells the vector step noted: counted, or splatted one
 // by one; and the stamps of dying stamped particles.
-void FastPass::splatCells(int count) {
-  const std::int32_t* cells = batch_.cell;
+void FastPass::splatCells(const BatchSlot& slot, int count) {
+  const std::int32_t* cells = slot.batch.cell;
   if (counted_) {
     work_.counts.add(cells, count);
   } else {
@@ -202,7 +216,7 @@ void FastPass::splatCells(int count) {
     }
   }
   for (int k = 0; k < count; ++k) {
-    if (batch_.life[k] == 0 && cells[k] >= 0 && records_[work_.visit[k]].stamp) {
+    if (slot.batch.life[k] == 0 && cells[k] >= 0 && records_[slot.visit[k]].stamp) {
       splat(textLayer_ + cellOffset(cells[k], textPitch_), textOffsets_);
     }
   }
@@ -210,23 +224,25 @@ void FastPass::splatCells(int count) {
 
 // The byte offset in an image of a cell noted as (iy + 2) * stride + ix + 2.
 std::ptrdiff_t FastPass::cellOffset(std::int32_t cell, std::int32_t pitch) const {
-  const std::int32_t iy = cell / cellStride_ - 2, ix = cell % cellStride_ - 2;
+  const std::int32_t stride = constants_.cellStride;
+  const std::int32_t iy = cell / stride - 2, ix = cell % stride - 2;
   return static_cast<std::ptrdiff_t>(iy) * pitch + ix;
 }
 
 // Results back into the records; the dead are released in visit order and
 // the living become the next pass's predicted order.
-void FastPass::store(int count) {
+void FastPass::store(const BatchSlot& slot, int count) {
+  const FlowBatch& batch = slot.batch;
   for (int k = 0; k < count; ++k) {
-    const std::int32_t index = work_.visit[k];
+    const std::int32_t index = slot.visit[k];
     Particle& p = records_[index];
-    p.x = batch_.x[k];
-    p.y = batch_.y[k];
-    p.z = batch_.z[k];
-    p.vx = batch_.vx[k];
-    p.vy = batch_.vy[k];
-    p.vz = batch_.vz[k];
-    if (batch_.life[k] == 0) {
+    p.x = batch.x[k];
+    p.y = batch.y[k];
+    p.z = batch.z[k];
+    p.vx = batch.vx[k];
+    p.vy = batch.vy[k];
+    p.vz = batch.vz[k];
+    if (batch.life[k] == 0) {
       pool_.releaseRecord(index);
     } else {
       work_.nextSurvivors[survivorCount_++] = index;
@@ -234,15 +250,44 @@ void FastPass::store(int count) {
   }
 }
 
-void FastPass::run() {
-  const FlowConstants constants{phases.phase1, phases.phase2, phases.phase3, phases.phase4,
-                                phases.phase5, pool_.windX,   pool_.windY,   right_,
-                                bottom_,       cellStride_};
-  for (int n = sweep(); n > 0; n = sweep()) {
-    moveBatch(batch_, constants);
-    splatCells(n);
-    store(n);
+void FastPass::moveOnHelper(void* task) {
+  const auto* move = static_cast<const MoveTask*>(task);
+  moveBatch(*move->batch, *move->constants);
+}
+
+void FastPass::runAlone() {
+  BatchSlot& slot = work_.slots[0];
+  for (int n = sweep(slot); n > 0; n = sweep(slot)) {
+    moveBatch(slot.batch, constants_);
+    splatCells(slot, n);
+    store(slot, n);
   }
+}
+
+// The helper moves one batch while this thread sweeps the next, then stores
+// the moved one while the helper moves the next. Storing a batch after the
+// next has been swept is safe: a release changes only links that the walk
+// has read already, and fields of records no later batch holds.
+void FastPass::runWithHelper(HelperThread& helper) {
+  MoveTask tasks[2] = {{&work_.slots[0].batch, &constants_}, {&work_.slots[1].batch, &constants_}};
+  int moving = 0;
+  int moved = sweep(work_.slots[moving]);
+  if (moved == 0) return;
+  helper.start(moveOnHelper, &tasks[moving]);
+  for (;;) {
+    const int sweeping = 1 - moving;
+    const int swept = sweep(work_.slots[sweeping]);
+    helper.wait();
+    if (swept > 0) helper.start(moveOnHelper, &tasks[sweeping]);
+    splatCells(work_.slots[moving], moved);
+    store(work_.slots[moving], moved);
+    if (swept == 0) return;
+    moving = sweeping;
+    moved = swept;
+  }
+}
+
+void FastPass::finish() {
   if (counted_) work_.counts.apply(density_, densityPitch_);
   std::int32_t* previous = work_.survivors;
   work_.survivors = work_.nextSurvivors;
@@ -250,6 +295,16 @@ void FastPass::run() {
   work_.survivorCount = survivorCount_;
   work_.spawnedCount = 0;
   work_.orderKnown = true;
+}
+
+void FastPass::run() {
+  HelperThread* helper = pool_.liveCount >= kHelperMin ? HelperThread::get() : nullptr;
+  if (helper != nullptr) {
+    runWithHelper(*helper);
+  } else {
+    runAlone();
+  }
+  finish();
 }
 
 void ParticleSystem::advance(std::uint8_t* density, std::uint32_t width, std::uint32_t height,

@@ -10,6 +10,13 @@
 
 namespace nebla::particles {
 
+// One batch of the walk: the records visited, in visit order, and their
+// fields laid out for the vector step.
+struct BatchSlot {
+  std::int32_t visit[kBatchSize] = {};
+  FlowBatch batch;
+};
+
 // The active ring is visited newest first: the particles spawned since the
 // last pass (latest spawn first), then the last pass's survivors in their
 // order. Keeping that order in arrays lets the pass load particles ahead of
@@ -24,8 +31,9 @@ struct PassWorkspace {
   // False once the rings changed other than by spawn and the pass; the next
   // pass then walks the ring link by link.
   bool orderKnown = true;
-  std::int32_t visit[kBatchSize] = {};
-  FlowBatch batch;
+  // Two batches, so that one can be moved on the helper thread while the
+  // next is swept.
+  BatchSlot slots[2];
   DensityCounts counts;
 };
 

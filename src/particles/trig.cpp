@@ -29,22 +29,20 @@ constexpr double kPiOver2Lo = 0x1.1a62633145c07p-54;
 
 constexpr int kWindowWords = 6;  // 192 bits of 2/pi per reduction
 
-// Bit i of 2/pi, counting the first bit after the point as 1; bits at and
-// before the point are 0.
-std::uint32_t bitOfTwoOverPi(int i) {
-  if (i < 1 || i > kTableBits) return 0;
-  const int at = i - 1;
-  return (kTwoOverPiBits[at / 32] >> (31 - at % 32)) & 1u;
+// The 32-bit word of 2/pi at index w (0 is the first word after the point);
+// words before the point and past the table are 0.
+std::uint64_t tableWord(int w) {
+  return w >= 0 && w < kTableBits / 32 ? kTwoOverPiBits[w] : 0;
 }
 
-// 32 bits of 2/pi from bit `first` on, the first of them most significant.
+// 32 bits of 2/pi from bit `first` on (bit 1 is the first after the point),
+// the first of them most significant.
 std::uint32_t wordOfTwoOverPi(int first) {
-  if (first >= 1 && (first - 1) % 32 == 0 && first + 31 <= kTableBits) {
-    return kTwoOverPiBits[(first - 1) / 32];
-  }
-  std::uint32_t word = 0;
-  for (int i = 0; i < 32; ++i) word = (word << 1) | bitOfTwoOverPi(first + i);
-  return word;
+  const int at = first - 1;
+  const int w = at >= 0 ? at / 32 : (at - 31) / 32;  // floor division
+  const int shift = at - 32 * w;
+  const std::uint64_t pair = (tableWord(w) << 32) | tableWord(w + 1);
+  return static_cast<std::uint32_t>(pair >> (32 - shift));
 }
 
 // 2^e for the exponents this file needs, built from its bits.
