@@ -4,12 +4,17 @@
 // falls linearly with the distance from the light. Along a ray, n counts the
 // pixels walked, A sums three times their densities and K is the strength,
 // lowered by J per step. The fast pass walks each ray in two stretches:
-// while the strength lasts, and then plain copies.
+// while the strength lasts, and then plain copies; with a helper thread it
+// casts the later half of the rays there.
 #include "effects/light.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+
+#include "particles/helper_thread.h"
+#include "platform/kernel.h"
 
 namespace nebla::effects {
 namespace {
@@ -28,6 +33,9 @@ struct Pass {
   std::int64_t sourcePitch;
   std::int64_t destinationPitch;
   double diagonalReach;  // the screen diagonal times the reach
+  // Where not null, a byte per destination pixel (same pitch) set to 1 for
+  // every pixel written.
+  std::uint8_t* marks = nullptr;
 };
 
 // One ray reduced to its major and minor axes. The walk moves one pixel
@@ -175,6 +183,7 @@ void castRay(const Pass& pass, std::int64_t ex, std::int64_t ey) {
     } else {
       destination[ray.destinationOffset] = static_cast<std::uint8_t>(density);
     }
+    if (pass.marks != nullptr) pass.marks[ray.destinationOffset] = 1;
     strength -= decrement;
     stepAlong(ray);
   }
@@ -183,6 +192,7 @@ void castRay(const Pass& pass, std::int64_t ex, std::int64_t ey) {
 // The same walk, faster. K only falls (J >= 0, or J is NaN and K becomes
 // NaN), so once it is 0 or below every later pixel is a copy; with a
 // negative J (a negative intensity or reach) the plain walk runs instead.
+template <bool kMarked>
 void castRayFast(const Pass& pass, std::int64_t ex, std::int64_t ey) {
   Ray ray = layOutRay(pass, ex, ey);
   const double decrement = stepDecrement(pass, ray);
@@ -202,11 +212,13 @@ void castRayFast(const Pass& pass, std::int64_t ex, std::int64_t ey) {
     sum += kDensities.thrice[density];
     const double lit = (sum * strength) / count + kDensities.once[density];
     destination[ray.destinationOffset] = lit < 255.0 ? static_cast<std::uint8_t>(lit) : 254;
+    if constexpr (kMarked) pass.marks[ray.destinationOffset] = 1;
     strength -= decrement;
     stepAlong(ray);
   }
   for (; pixel <= ray.major; ++pixel) {
     destination[ray.destinationOffset] = source[ray.sourceOffset];
+    if constexpr (kMarked) pass.marks[ray.destinationOffset] = 1;
     stepAlong(ray);
   }
 }
@@ -231,13 +243,131 @@ Pass makePass(const app::LightSource& light, const std::uint8_t* source, std::ui
   return Pass{light, source, destination, w, h, sourcePitch, destinationPitch, diagonalReach};
 }
 
+// The rays from index `first` (in cast order) up to, not including, `end`.
+template <bool kMarked>
+void castRange(const Pass& pass, std::int64_t first, std::int64_t end) {
+  std::int64_t index = 0;
+  forEachRayEnd(pass.width, pass.height, [&](std::int64_t ex, std::int64_t ey) {
+    if (index >= first && index < end) castRayFast<kMarked>(pass, ex, ey);
+    ++index;
+  });
+}
+
+// The ray index that halves the work: rays cost about their step count.
+std::int64_t halfwayRay(const Pass& pass) {
+  const std::int64_t lx = pass.light.x, ly = pass.light.y;
+  auto steps = [&](std::int64_t ex, std::int64_t ey) {
+    return 1 + std::max(std::abs(ex - lx), std::abs(ey - ly));
+  };
+  std::int64_t total = 0;
+  forEachRayEnd(pass.width, pass.height, [&](std::int64_t ex, std::int64_t ey) { total += steps(ex, ey); });
+  std::int64_t sum = 0, index = 0, halfway = -1;
+  forEachRayEnd(pass.width, pass.height, [&](std::int64_t ex, std::int64_t ey) {
+    sum += steps(ex, ey);
+    ++index;
+    if (halfway < 0 && 2 * sum >= total) halfway = index;
+  });
+  return halfway;
+}
+
+// The helper's half of the rays is cast into an image of its own, with a
+// mark for every pixel written; the marked pixels then replace the main
+// half's, as the later rays would have. Taken from the process heap on the
+// first split pass and kept.
+class SplitImage {
+ public:
+  ~SplitImage() {
+    if (bytes_ != nullptr) platform::HeapFree(platform::GetProcessHeap(), 0, bytes_);
+  }
+  // Room for a width x height image and its marks (all 0); false if the
+  // heap refused it.
+  bool reserve(std::int64_t width, std::int64_t height) {
+    const auto size = static_cast<std::size_t>(width * height);
+    if (size <= size_) return true;
+    if (bytes_ != nullptr) platform::HeapFree(platform::GetProcessHeap(), 0, bytes_);
+    bytes_ = static_cast<std::uint8_t*>(platform::HeapAlloc(platform::GetProcessHeap(), 0, 2 * size));
+    size_ = bytes_ != nullptr ? size : 0;
+    if (bytes_ != nullptr) std::memset(bytes_, 0, 2 * size);
+    return bytes_ != nullptr;
+  }
+  std::uint8_t* pixels() { return bytes_; }
+  std::uint8_t* marks() { return bytes_ + size_; }
+
+  // Copies the marked pixels into the destination and clears the marks.
+  void mergeInto(std::uint8_t* destination, std::int64_t pitch, std::int64_t width, std::int64_t height) {
+    for (std::int64_t y = 0; y < height; ++y) {
+      mergeRow(destination + y * pitch, pixels() + y * width, marks() + y * width, width);
+    }
+  }
+
+ private:
+  typedef std::uint8_t Bytes __attribute__((vector_size(16)));
+
+  static void mergeRow(std::uint8_t* row, const std::uint8_t* pixel, std::uint8_t* mark, std::int64_t width) {
+    std::int64_t x = 0;
+    for (; x + 16 <= width; x += 16) {
+      Bytes r, p, m;
+      std::memcpy(&r, row + x, sizeof r);
+      std::memcpy(&p, pixel + x, sizeof p);
+      std::memcpy(&m, mark + x, sizeof m);
+      const Bytes take = reinterpret_cast<Bytes>(m != 0);
+      r = (p & take) | (r & ~take);
+      std::memcpy(row + x, &r, sizeof r);
+    }
+    for (; x < width; ++x) {
+      if (mark[x] != 0) row[x] = pixel[x];
+    }
+    std::memset(mark, 0, static_cast<std::size_t>(width));
+  }
+
+
+  std::uint8_t* bytes_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+SplitImage splitImage;
+
+// Below this many pixels the hand-over costs more than the helper saves.
+constexpr std::int64_t kSplitMinPixels = 128 * 128;
+
+struct HelperHalf {
+  const Pass* pass;
+  std::int64_t first;
+  std::int64_t end;
+};
+
+void castHelperHalf(void* task) {
+  const auto* half = static_cast<const HelperHalf*>(task);
+  castRange<true>(*half->pass, half->first, half->end);
+}
+
+// Both halves at once; true if the split could be made.
+bool castSplit(const Pass& pass) {
+  particles::HelperThread* helper =
+      pass.width * pass.height >= kSplitMinPixels ? particles::HelperThread::get() : nullptr;
+  if (helper == nullptr || !splitImage.reserve(pass.width, pass.height)) return false;
+  Pass second = pass;
+  second.destination = splitImage.pixels();
+  second.destinationPitch = pass.width;
+  second.marks = splitImage.marks();
+  const std::int64_t halfway = halfwayRay(pass);
+  HelperHalf task{&second, halfway, 2 * (pass.width + pass.height)};
+  helper->start(castHelperHalf, &task);
+  castRange<false>(pass, 0, halfway);
+  helper->wait();
+  splitImage.mergeInto(pass.destination, pass.destinationPitch, pass.width, pass.height);
+  return true;
+}
+
 }  // namespace
 
 void castLight(const app::LightSource& light, const std::uint8_t* source, std::uint8_t* destination,
                std::int32_t width, std::int32_t height, std::int32_t sourcePitch,
                std::int32_t destinationPitch) {
   const Pass pass = makePass(light, source, destination, width, height, sourcePitch, destinationPitch);
-  forEachRayEnd(pass.width, pass.height, [&pass](std::int64_t ex, std::int64_t ey) { castRayFast(pass, ex, ey); });
+  if (castSplit(pass)) return;
+  forEachRayEnd(pass.width, pass.height,
+                [&pass](std::int64_t ex, std::int64_t ey) { castRayFast<false>(pass, ex, ey); });
 }
 
 void castLightReference(const app::LightSource& light, const std::uint8_t* source,
