@@ -216,8 +216,9 @@ TEST_P(FastPass, SweepPhaseFarFromZeroMatches) {
   resetRandomForTest();
   phases = FlowPhases{};
   Twin t(s.poolSize, s.width, s.height, s.densityPitch, s.textPitch);
-  // Sweep phases after hours at full load, and past the fast reduction.
-  for (double start : {7.0e7, 1.0e9, 3.0e9}) {
+  // Sweep phases just below a power of two, where the steps change size,
+  // after hours at full load, and past the fast reduction.
+  for (double start : {1.7, 1023.0, 1048574.5, 7.0e7, 1.0e9, 3.0e9}) {
     sweepPhase = start;
     spawnBurst(t, random, 500);
     t.pass();

@@ -73,6 +73,22 @@ TEST(ParticlesRandom, FirstResultsFromTheStartState) {
   EXPECT_EQ(rand(), 41);
 }
 
+TEST(ParticlesRandom, BatchDrawsAreTheSameSequenceAsSingleDraws) {
+  for (int count : {0, 1, 3, 4, 5, 8, 255, 256}) {
+    resetRandomForTest();
+    for (int i = 0; i < 7; ++i) rand();  // start mid-sequence
+    std::vector<std::int32_t> single;
+    for (int i = 0; i < count + 2; ++i) single.push_back(rand());
+    resetRandomForTest();
+    for (int i = 0; i < 7; ++i) rand();
+    std::vector<std::int32_t> batch(static_cast<std::size_t>(count));
+    drawRandom(batch.data(), count);
+    batch.push_back(rand());  // the state after the batch continues alike
+    batch.push_back(rand());
+    EXPECT_EQ(batch, single) << count << " draws";
+  }
+}
+
 TEST(ParticlesPass, WorkedFirstFrameExample) {
   resetEngine();
   ParticleSystem ps(16);

@@ -7,7 +7,9 @@
 // at the end. With a helper thread, the helper moves one batch while this
 // thread sweeps the next and stores the last: the same steps on the same
 // data, so the same bits.
+#include <bit>
 #include <cstddef>
+#include <cstdint>
 
 #include "particles/flow.h"
 #include "particles/footprint.h"
@@ -43,6 +45,7 @@ class FastPass {
   void runWithHelper(HelperThread& helper);
   void predictRange(std::uint32_t from, int count, std::int32_t* out) const;
   void prefetchRecord(std::int32_t index) const;
+  static double sweepPhases(double first, int count, double* out);
   void drawChains(FlowBatch& batch, int count);
   static void take(FlowBatch& batch, int k, Particle& p);
   int sweepPredicted(BatchSlot& slot);
@@ -116,19 +119,41 @@ void FastPass::predictRange(std::uint32_t from, int count, std::int32_t* out) co
   for (; k < count; ++k) out[k] = work_.survivors[from + static_cast<std::uint32_t>(k) - spawned];
 }
 
+// sweepPhase for `count` particles in a row, from `first`; returns the
+// value after them. Within one binade each step adds the same number of
+// last places: 0.01 rounded to the binade's spacing, which for phases of
+// 1/16 and more is never a tie (0.01's lowest bit lies below the half
+// spacing). So the values follow from the first by integer steps of its
+// bits, exactly as the additions give them, as long as the last sum stays
+// a full step below the binade's top. Otherwise the steps go one by one.
+double FastPass::sweepPhases(double first, int count, double* out) {
+  const auto bits = std::bit_cast<std::uint64_t>(first);
+  const int biased = static_cast<int>((bits >> 52) & 0x7ff);
+  if (first >= 0.0625 && biased < 0x7ff) {
+    const double spacing = std::bit_cast<double>(static_cast<std::uint64_t>(biased - 52) << 52);
+    const auto step = static_cast<std::uint64_t>(0.01 / spacing + 0.5);
+    const std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+    if (mantissa + static_cast<std::uint64_t>(count) * step + 1 < (std::uint64_t{1} << 53)) {
+      for (int k = 0; k < count; ++k) out[k] = std::bit_cast<double>(bits + static_cast<std::uint64_t>(k) * step);
+      return std::bit_cast<double>(bits + static_cast<std::uint64_t>(count) * step);
+    }
+  }
+  double phase = first;
+  for (int k = 0; k < count; ++k) {
+    out[k] = phase;
+    phase = phase + 0.01;
+  }
+  return phase;
+}
+
 // The batch's share of the serial chains, which depend on the position in
 // the walk and not on the record there: sweepPhase as each particle sees
 // it, and its draw.
 void FastPass::drawChains(FlowBatch& batch, int count) {
   std::int32_t draws[kBatchSize];
   drawRandom(draws, count);
-  double phase = sweepPhase;
-  for (int k = 0; k < count; ++k) {
-    batch.sweep[k] = phase;
-    phase = phase + 0.01;
-    batch.random[k] = draws[k] % 6666;
-  }
-  sweepPhase = phase;
+  for (int k = 0; k < count; ++k) batch.random[k] = draws[k] % 6666;
+  sweepPhase = sweepPhases(sweepPhase, count, batch.sweep);
   // Lanes past the end get harmless values.
   for (int k = count; k < ((count + 7) & ~7); ++k) {
     batch.x[k] = batch.y[k] = batch.z[k] = 0.0f;

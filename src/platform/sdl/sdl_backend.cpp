@@ -64,13 +64,21 @@ SdlBackend::~SdlBackend() {
 
 DWORD SdlBackend::now() { return SDL_GetTicks(); }
 
-// The program polls without waiting; with nothing pending it may give up
-// the processor for a millisecond, short against the 50 ms frame timer.
-// PeekMessageA has just taken the input, which pumped the window system.
+// The program polls without waiting; with nothing pending the backend
+// sleeps until the next timer tick is due or input arrives, whichever comes
+// first, so an idle demo costs next to nothing. Without a timer it looks
+// again after a while. PeekMessageA has just taken the input, which pumped
+// the window system.
 void SdlBackend::idle(std::optional<DWORD> nextTimerDue) {
-  if (videoStarted_ && SDL_HasEvents(SDL_FIRSTEVENT, SDL_LASTEVENT)) return;
-  if (nextTimerDue && static_cast<std::int32_t>(*nextTimerDue - now()) <= 0) return;
-  SDL_Delay(1);
+  constexpr std::int32_t kLongestSleep = 100;
+  std::int32_t wait = kLongestSleep;
+  if (nextTimerDue) wait = std::min(wait, static_cast<std::int32_t>(*nextTimerDue - now()));
+  if (wait <= 0) return;
+  if (!videoStarted_) {
+    SDL_Delay(static_cast<Uint32>(wait));
+    return;
+  }
+  SDL_WaitEventTimeout(nullptr, wait);
 }
 
 // The set-up pause and the outro wait by reading the clock; the window
