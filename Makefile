@@ -41,7 +41,7 @@ test-asan: $(ASAN)/build.ninja
 
 bench: deps $(BENCH)/build.ninja
 	cmake --build $(BENCH) -j $(JOBS)
-	$(BENCH)/bench/nebla_bench
+	$(BENCH)/bench/nebla_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true $(BENCH_ARGS)
 
 clean:
 	rm -rf build out

@@ -7,6 +7,7 @@
 
 #include "app/light_source.h"
 #include "effects/light.h"
+#include "particles/helper_thread.h"
 
 namespace {
 
@@ -30,7 +31,12 @@ std::vector<std::uint8_t> busyImage() {
 }
 
 void castLightPass(benchmark::State& state, std::int32_t lightX, std::int32_t lightY,
-                   bool reference = false) {
+                   bool reference = false, bool helper = false) {
+  nebla::particles::HelperThread::setEnabled(helper);
+  if (helper && nebla::particles::HelperThread::get() == nullptr) {
+    state.SkipWithError("no helper thread on this machine");
+    return;
+  }
   const std::vector<std::uint8_t> source = busyImage();
   std::vector<std::uint8_t> destination(source.size(), 0);
   nebla::app::LightSource light;
@@ -48,11 +54,18 @@ void castLightPass(benchmark::State& state, std::int32_t lightX, std::int32_t li
     benchmark::DoNotOptimize(destination.data());
     benchmark::ClobberMemory();
   }
+  nebla::particles::HelperThread::setEnabled(true);
 }
 
 BENCHMARK_CAPTURE(castLightPass, referenceCentre, 320, 240, true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(castLightPass, referenceNearCorner, 24, 18, true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(castLightPass, centre, 320, 240)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(castLightPass, nearCorner, 24, 18)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(castLightPass, centreTwoThreads, 320, 240, false, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(castLightPass, nearCornerTwoThreads, 24, 18, false, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
