@@ -70,7 +70,7 @@ void frameStep(benchmark::State& state, bool helper) {
     load.app->frameStep();
   }
   state.counters["particles"] = load.app->particles->activeCount();
-  nebla::particles::HelperThread::setEnabled(true);
+  nebla::particles::HelperThread::setEnabled(false);
 }
 
 BENCHMARK_CAPTURE(frameStep, fullLoadOneCore, false)->Unit(benchmark::kMillisecond);

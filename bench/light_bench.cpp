@@ -54,7 +54,7 @@ void castLightPass(benchmark::State& state, std::int32_t lightX, std::int32_t li
     benchmark::DoNotOptimize(destination.data());
     benchmark::ClobberMemory();
   }
-  nebla::particles::HelperThread::setEnabled(true);
+  nebla::particles::HelperThread::setEnabled(false);
 }
 
 BENCHMARK_CAPTURE(castLightPass, referenceCentre, 320, 240, true)->Unit(benchmark::kMillisecond);

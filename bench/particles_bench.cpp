@@ -56,7 +56,7 @@ void runPasses(benchmark::State& state, bool scrambled, bool reference = false, 
     benchmark::DoNotOptimize(density.data());
   }
   state.counters["particles"] = ps.activeCount();
-  nebla::particles::HelperThread::setEnabled(true);
+  nebla::particles::HelperThread::setEnabled(false);
 }
 
 void BM_AdvanceMemoryOrder(benchmark::State& state) { runPasses(state, false); }

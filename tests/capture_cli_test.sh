@@ -26,4 +26,24 @@ case "$out" in "frames "*" hash "*) ;; *) fail "no hash line in: $out" ;; esac
 "$capture" --frames 3 --fail SetDisplayMode >/dev/null 2>&1
 [ $? -eq 1 ] || fail "a failed start should give status 1"
 grep -q "failed to set Displaymode" Nebla.log || fail "the failure is logged"
+# The same frames with one thread and with two: spray, light and overlay.
+{
+  echo "0 mouse 320 240"
+  echo "2100 key down shift"
+  t=2110
+  for i in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20; do
+    echo "$t key down c"; echo "$((t + 1)) key up c"; t=$((t + 2))
+  done
+  echo "$t key up shift"
+  echo "2300 key down space"
+  echo "2310 key up space"
+  echo "2320 key down d"
+  echo "2330 key up d"
+  echo "2400 left down"
+  echo "2500 mouse 200 300"
+  echo "4000 mouse 500 100"
+} > load.script
+one=$(NEBLA_THREADS=1 "$capture" --script load.script --frames 120 --hash) || fail "a one-thread run should exit 0"
+two=$(NEBLA_THREADS=2 "$capture" --script load.script --frames 120 --hash) || fail "a two-thread run should exit 0"
+[ "$one" = "$two" ] || fail "one thread gave '$one', two gave '$two'"
 echo "1 passed, 0 failed"

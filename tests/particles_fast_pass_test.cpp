@@ -185,7 +185,7 @@ class FastPass : public ::testing::TestWithParam<std::tuple<simd::Target, bool>>
     if (std::get<1>(GetParam()) && HelperThread::get() == nullptr) GTEST_SKIP() << "no helper thread here";
   }
   void TearDown() override {
-    HelperThread::setEnabled(true);
+    HelperThread::setEnabled(false);
     simd::selectTarget(previous_);
     resetRandomForTest();
     sweepPhase = 1.1;

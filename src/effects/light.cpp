@@ -352,9 +352,9 @@ bool castSplit(const Pass& pass) {
   second.marks = splitImage.marks();
   const std::int64_t halfway = halfwayRay(pass);
   HelperHalf task{&second, halfway, 2 * (pass.width + pass.height)};
-  helper->start(castHelperHalf, &task);
+  helper->offer(castHelperHalf, &task);
   castRange<false>(pass, 0, halfway);
-  helper->wait();
+  helper->finish();
   splitImage.mergeInto(pass.destination, pass.destinationPitch, pass.width, pass.height);
   return true;
 }

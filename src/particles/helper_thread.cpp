@@ -1,5 +1,6 @@
-// The helper thread: it spins briefly for the next task, which arrives
-// within microseconds during a pass, and otherwise sleeps until woken.
+// The helper thread. An offered task is claimed by whichever side gets to
+// it first: the helper, which spins briefly after each task and otherwise
+// sleeps until woken, or the caller at finish().
 #include "particles/helper_thread.h"
 
 #include <atomic>
@@ -13,7 +14,11 @@
 namespace nebla::particles {
 namespace {
 
-constexpr auto kSpinBeforeSleep = std::chrono::microseconds(300);
+// Within a pass the next task comes within microseconds; between frames
+// the helper sleeps.
+constexpr auto kSpinBeforeSleep = std::chrono::microseconds(50);
+
+enum Phase : int { kIdle, kOffered, kRunning, kDone };
 
 inline void pause() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -31,7 +36,7 @@ bool threadsWanted() {
 #endif
 }
 
-std::atomic<bool> enabled{true};
+std::atomic<bool> enabled{false};
 
 }  // namespace
 
@@ -39,8 +44,7 @@ std::atomic<bool> enabled{true};
 // when the process ends.
 struct HelperThreadOwner {
   HelperThread helper;
-  std::atomic<unsigned> started{0};
-  std::atomic<unsigned> finished{0};
+  std::atomic<int> phase{kIdle};
   std::atomic<bool> stopping{false};
   std::atomic<bool> sleeping{false};
   HelperThread::Task task = nullptr;
@@ -59,29 +63,30 @@ struct HelperThreadOwner {
     thread.join();
   }
 
-  // Waits for a task numbered after `done`; false when stopping.
-  bool awaitTask(unsigned done) {
+  // Waits until a task is offered; false when stopping.
+  bool awaitOffer() {
     const auto until = std::chrono::steady_clock::now() + kSpinBeforeSleep;
-    for (unsigned spins = 1; started.load() == done; ++spins) {
+    for (unsigned spins = 1; phase.load() != kOffered; ++spins) {
       if (stopping.load()) return false;
       // The clock is read only now and then: it costs more than a pause.
-      if (spins % 256 != 0 || std::chrono::steady_clock::now() < until) {
+      if (spins % 64 != 0 || std::chrono::steady_clock::now() < until) {
         pause();
         continue;
       }
       std::unique_lock<std::mutex> lock(mutex);
       sleeping = true;
-      wake.wait(lock, [&] { return stopping.load() || started.load() != done; });
+      wake.wait(lock, [&] { return stopping.load() || phase.load() == kOffered; });
       sleeping = false;
     }
     return true;
   }
 
   void run() {
-    for (unsigned done = 0; awaitTask(done);) {
-      done = started.load();
+    while (awaitOffer()) {
+      int offered = kOffered;
+      if (!phase.compare_exchange_strong(offered, kRunning)) continue;  // taken back
       task(context);
-      finished.store(done, std::memory_order_release);
+      phase.store(kDone, std::memory_order_release);
     }
   }
 };
@@ -106,30 +111,34 @@ HelperThread* HelperThread::get() {
 
 void HelperThread::setEnabled(bool on) { enabled = on; }
 
-void HelperThread::start(Task task, void* context) {
+bool HelperThread::requested() {
+  const char* setting = std::getenv("NEBLA_THREADS");
+  return setting != nullptr && std::strcmp(setting, "2") == 0;
+}
+
+void HelperThread::offer(Task task, void* context) {
   HelperThreadOwner* o = owner();
   o->task = task;
   o->context = context;
   // Both sides store, then read the other's flag (all sequentially
-  // consistent), so a helper going to sleep either sees the new task or is
+  // consistent), so a helper going to sleep either sees the offer or is
   // seen sleeping and woken.
-  o->started.fetch_add(1);
+  o->phase.store(kOffered);
   if (o->sleeping.load()) {
     std::lock_guard<std::mutex> lock(o->mutex);
     o->wake.notify_one();
   }
 }
 
-void HelperThread::wait() {
+void HelperThread::finish() {
   HelperThreadOwner* o = owner();
-  const unsigned target = o->started.load();
-  for (unsigned spins = 0; o->finished.load(std::memory_order_acquire) != target; ++spins) {
-    if (spins < 100000) {
-      pause();
-    } else {
-      std::this_thread::yield();
-    }
+  int offered = kOffered;
+  if (o->phase.compare_exchange_strong(offered, kIdle)) {
+    o->task(o->context);
+    return;
   }
+  while (o->phase.load(std::memory_order_acquire) != kDone) pause();
+  o->phase.store(kIdle);
 }
 
 }  // namespace nebla::particles

@@ -45,6 +45,7 @@ class FastPass {
   void runWithHelper(HelperThread& helper);
   void predictRange(std::uint32_t from, int count, std::int32_t* out) const;
   void prefetchRecord(std::int32_t index) const;
+  void prefetchAhead(std::uint32_t from, std::uint32_t total) const;
   static double sweepPhases(double first, int count, double* out);
   void drawChains(FlowBatch& batch, int count);
   static void take(FlowBatch& batch, int k, Particle& p);
@@ -146,6 +147,17 @@ double FastPass::sweepPhases(double first, int count, double* out) {
   return phase;
 }
 
+// Asks the memory for the records of the batch after this one: between
+// frames the pool leaves the caches, and a record then takes longer to
+// arrive than the few particles ahead that the sweep asks for.
+void FastPass::prefetchAhead(std::uint32_t from, std::uint32_t total) const {
+  const std::uint32_t spawned = work_.spawnedCount;
+  const std::uint32_t end = total - from < kBatchSize ? total : from + kBatchSize;
+  for (std::uint32_t at = from; at < end; ++at) {
+    prefetchRecord(at < spawned ? work_.spawned[spawned - 1 - at] : work_.survivors[at - spawned]);
+  }
+}
+
 // The batch's share of the serial chains, which depend on the position in
 // the walk and not on the record there: sweepPhase as each particle sees
 // it, and its draw.
@@ -189,6 +201,7 @@ int FastPass::sweepPredicted(BatchSlot& slot) {
   const int n = total - position_ < kBatchSize ? static_cast<int>(total - position_) : kBatchSize;
   std::int32_t* visit = slot.visit;
   predictRange(position_, n, visit);
+  prefetchAhead(position_ + static_cast<std::uint32_t>(n), total);
   std::int32_t links[kBatchSize];
   for (int k = 0; k < n; ++k) {
     if (k + kSweepAhead < n) prefetchRecord(visit[k + kSweepAhead]);
@@ -290,20 +303,21 @@ void FastPass::runAlone() {
 }
 
 // The helper moves one batch while this thread sweeps the next, then stores
-// the moved one while the helper moves the next. Storing a batch after the
-// next has been swept is safe: a release changes only links that the walk
-// has read already, and fields of records no later batch holds.
+// the moved one while the helper moves the next (a batch the helper has not
+// begun is moved here). Storing a batch after the next has been swept is
+// safe: a release changes only links that the walk has read already, and
+// fields of records no later batch holds.
 void FastPass::runWithHelper(HelperThread& helper) {
   MoveTask tasks[2] = {{&work_.slots[0].batch, &constants_}, {&work_.slots[1].batch, &constants_}};
   int moving = 0;
   int moved = sweep(work_.slots[moving]);
   if (moved == 0) return;
-  helper.start(moveOnHelper, &tasks[moving]);
+  helper.offer(moveOnHelper, &tasks[moving]);
   for (;;) {
     const int sweeping = 1 - moving;
     const int swept = sweep(work_.slots[sweeping]);
-    helper.wait();
-    if (swept > 0) helper.start(moveOnHelper, &tasks[sweeping]);
+    helper.finish();
+    if (swept > 0) helper.offer(moveOnHelper, &tasks[sweeping]);
     splatCells(work_.slots[moving], moved);
     store(work_.slots[moving], moved);
     if (swept == 0) return;

@@ -6,6 +6,7 @@
 
 #include "app/entry.h"
 #include "diag/log.h"
+#include "particles/helper_thread.h"
 #include "platform/backend.h"
 #include "platform/sdl/sdl_backend.h"
 
@@ -20,6 +21,7 @@ int main(int /*argc*/, char** /*argv*/) {
       diag::logWarning("failed to save screenshot " + fileName);
   });
   platform::setBackend(&backend);
+  particles::HelperThread::setEnabled(particles::HelperThread::requested());
   int status = app::WinMain(platform::GetModuleHandleA(nullptr), nullptr, nullptr, 0);
   platform::setBackend(nullptr);
   return status;
