@@ -109,7 +109,8 @@ void HeadlessBackend::present(const Presentation& frame) {
   ++presents_;
   if (frame.fromFlip) ++flips_;
   if (!callback_) return;
-  PresentedFrame out;
+  // One frame record, reused: its pixel buffer keeps its size.
+  PresentedFrame& out = presented_;
   out.width = frame.width;
   out.height = frame.height;
   out.fromFlip = frame.fromFlip;

@@ -81,6 +81,7 @@ class HeadlessBackend final : public Backend {
   std::set<int> keysDown_;
   std::optional<std::uint32_t> escapeAfterFlips_;
   FrameCallback callback_;
+  PresentedFrame presented_;
   bool displayAvailable_ = true;
   bool modeAvailable_ = true;
   std::uint32_t flips_ = 0;
