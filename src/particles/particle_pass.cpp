@@ -7,7 +7,6 @@
 // at the end. With a helper thread, the helper moves one batch while this
 // thread sweeps the next and stores the last: the same steps on the same
 // data, so the same bits.
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -128,15 +127,17 @@ void FastPass::predictRange(std::uint32_t from, int count, std::int32_t* out) co
 // bits, exactly as the additions give them, as long as the last sum stays
 // a full step below the binade's top. Otherwise the steps go one by one.
 double FastPass::sweepPhases(double first, int count, double* out) {
-  const auto bits = std::bit_cast<std::uint64_t>(first);
+  const auto bits = __builtin_bit_cast(std::uint64_t, first);
   const int biased = static_cast<int>((bits >> 52) & 0x7ff);
   if (first >= 0.0625 && biased < 0x7ff) {
-    const double spacing = std::bit_cast<double>(static_cast<std::uint64_t>(biased - 52) << 52);
+    const double spacing = __builtin_bit_cast(double, static_cast<std::uint64_t>(biased - 52) << 52);
     const auto step = static_cast<std::uint64_t>(0.01 / spacing + 0.5);
     const std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
     if (mantissa + static_cast<std::uint64_t>(count) * step + 1 < (std::uint64_t{1} << 53)) {
-      for (int k = 0; k < count; ++k) out[k] = std::bit_cast<double>(bits + static_cast<std::uint64_t>(k) * step);
-      return std::bit_cast<double>(bits + static_cast<std::uint64_t>(count) * step);
+      for (int k = 0; k < count; ++k) {
+        out[k] = __builtin_bit_cast(double, bits + static_cast<std::uint64_t>(k) * step);
+      }
+      return __builtin_bit_cast(double, bits + static_cast<std::uint64_t>(count) * step);
     }
   }
   double phase = first;

@@ -3,7 +3,6 @@
 // 192 bits of 2/pi around x's binary point.
 #include "particles/trig.h"
 
-#include <bit>
 #include <cstdint>
 
 #include "particles/trig_lanes.h"
@@ -46,7 +45,7 @@ std::uint32_t wordOfTwoOverPi(int first) {
 }
 
 // 2^e for the exponents this file needs, built from its bits.
-double powerOfTwo(int e) { return std::bit_cast<double>(static_cast<std::uint64_t>(e + 1023) << 52); }
+double powerOfTwo(int e) { return __builtin_bit_cast(double, static_cast<std::uint64_t>(e + 1023) << 52); }
 
 // The product of the 53-bit mantissa m and the window of 2/pi modulo
 // 2^192, in 32-bit limbs, least significant first.
@@ -117,7 +116,7 @@ void timesPiOver2(double& hi, double& lo) {
 }  // namespace
 
 void reduceExact(double x, double& hi, double& lo, int& quadrant) {
-  const std::uint64_t bits = std::bit_cast<std::uint64_t>(x);
+  const std::uint64_t bits = __builtin_bit_cast(std::uint64_t, x);
   const int biased = static_cast<int>((bits >> 52) & 0x7ff);
   quadrant = 0;
   lo = 0.0;
