@@ -253,19 +253,27 @@ void castRange(const Pass& pass, std::int64_t first, std::int64_t end) {
   });
 }
 
-// The ray index that halves the work: rays cost about their step count.
+// The ray index that halves the work. A ray costs its steps, a bright step
+// (while the strength lasts: about major * diagonal * reach / (2 * length)
+// steps) about three times a copied one.
 std::int64_t halfwayRay(const Pass& pass) {
   const std::int64_t lx = pass.light.x, ly = pass.light.y;
-  auto steps = [&](std::int64_t ex, std::int64_t ey) {
-    return 1 + std::max(std::abs(ex - lx), std::abs(ey - ly));
+  auto cost = [&](std::int64_t ex, std::int64_t ey) {
+    const double adx = static_cast<double>(std::abs(ex - lx)), ady = static_cast<double>(std::abs(ey - ly));
+    const double steps = 1.0 + std::max(adx, ady);
+    const double length = std::sqrt(adx * adx + ady * ady);
+    const double bright = length > 0.0 ? std::max(adx, ady) * pass.diagonalReach / (2.0 * length) : steps;
+    const double lit = std::max(0.0, std::min(steps, bright));
+    return 3.0 * lit + (steps - lit);
   };
-  std::int64_t total = 0;
-  forEachRayEnd(pass.width, pass.height, [&](std::int64_t ex, std::int64_t ey) { total += steps(ex, ey); });
-  std::int64_t sum = 0, index = 0, halfway = -1;
+  double total = 0.0;
+  forEachRayEnd(pass.width, pass.height, [&](std::int64_t ex, std::int64_t ey) { total += cost(ex, ey); });
+  double sum = 0.0;
+  std::int64_t index = 0, halfway = -1;
   forEachRayEnd(pass.width, pass.height, [&](std::int64_t ex, std::int64_t ey) {
-    sum += steps(ex, ey);
+    sum += cost(ex, ey);
     ++index;
-    if (halfway < 0 && 2 * sum >= total) halfway = index;
+    if (halfway < 0 && 2.0 * sum >= total) halfway = index;
   });
   return halfway;
 }

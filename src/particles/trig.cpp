@@ -113,6 +113,17 @@ void timesPiOver2(double& hi, double& lo) {
   lo = error - (hi - product);
 }
 
+// |x| * 2/pi modulo 4, with 190 bits after the point, for |x| given as
+// mantissa * 2^exponent. Bits of 2/pi before exponent - 1 only add
+// multiples of 4, so a window of 192 bits from there on is enough.
+void timesTwoOverPiModulo4(std::uint64_t mantissa, int exponent, std::uint32_t product[kWindowWords]) {
+  std::uint32_t window[kWindowWords];
+  for (int w = 0; w < kWindowWords; ++w) {
+    window[kWindowWords - 1 - w] = wordOfTwoOverPi(exponent - 1 + 32 * w);
+  }
+  multiplyWindow(mantissa, window, product);
+}
+
 }  // namespace
 
 void reduceExact(double x, double& hi, double& lo, int& quadrant) {
@@ -120,28 +131,18 @@ void reduceExact(double x, double& hi, double& lo, int& quadrant) {
   const int biased = static_cast<int>((bits >> 52) & 0x7ff);
   quadrant = 0;
   lo = 0.0;
-  std::uint64_t mantissa = bits & ((std::uint64_t{1} << 52) - 1);
-  if (biased == 0x7ff) {
-    hi = x - x;  // NaN for infinities and NaN
+  if (biased == 0x7ff || (x > -0.78 && x < 0.78)) {
+    // NaN for infinities and NaN; within pi/4 already (zeros and
+    // subnormals included).
+    hi = biased == 0x7ff ? x - x : x;
     return;
   }
-  if (x > -0.78 && x < 0.78) {
-    hi = x;  // already within pi/4 (zeros and subnormals included)
-    return;
-  }
-  if (biased != 0) mantissa |= std::uint64_t{1} << 52;
-  const int exponent = biased == 0 ? -1074 : biased - 1075;
-
-  // |x| * 2/pi = mantissa * 2^exponent * 2/pi; bits of 2/pi before
-  // exponent - 1 only add multiples of 4.
-  std::uint32_t window[kWindowWords];
-  for (int w = 0; w < kWindowWords; ++w) {
-    window[kWindowWords - 1 - w] = wordOfTwoOverPi(exponent - 1 + 32 * w);
-  }
+  const std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
   std::uint32_t product[kWindowWords];
-  multiplyWindow(mantissa, window, product);
+  timesTwoOverPiModulo4(mantissa, biased - 1075, product);
 
-  // The product holds |x| * 2/pi mod 4 with 190 bits after the point.
+  // The whole part is the quadrant; a fraction of a half or more rounds it
+  // up and leaves a negative remainder.
   int whole = static_cast<int>(product[kWindowWords - 1] >> 30);
   product[kWindowWords - 1] &= 0x3fffffffu;
   const bool roundUp = (product[kWindowWords - 1] & 0x20000000u) != 0;
