@@ -20,8 +20,6 @@ typedef double D8 __attribute__((vector_size(64)));
 typedef std::uint64_t U2 __attribute__((vector_size(16)));
 typedef std::uint64_t U4 __attribute__((vector_size(32)));
 typedef std::uint64_t U8 __attribute__((vector_size(64)));
-typedef double D16 __attribute__((vector_size(128)));
-typedef std::uint64_t U16 __attribute__((vector_size(128)));
 
 template <class V>
 struct Traits;
@@ -44,12 +42,6 @@ template <>
 struct Traits<D8> {
   using Bits = U8;
   static constexpr int count = 8;
-};
-
-template <>
-struct Traits<D16> {
-  using Bits = U16;
-  static constexpr int count = 16;
 };
 
 template <class V>

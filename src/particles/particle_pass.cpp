@@ -42,6 +42,7 @@ class FastPass {
 
   void runAlone();
   void runWithHelper(HelperThread& helper);
+  std::int32_t predictedAt(std::uint32_t position) const;
   void predictRange(std::uint32_t from, int count, std::int32_t* out) const;
   void prefetchRecord(std::int32_t index) const;
   void prefetchAhead(std::uint32_t from, std::uint32_t total) const;
@@ -108,8 +109,15 @@ void FastPass::prefetchRecord(std::int32_t index) const {
   __builtin_prefetch(reinterpret_cast<const char*>(p + 1) - 1, 1);
 }
 
-// The predicted records at positions from..from+count-1: the spawned ones
-// latest first, then the survivors.
+// The predicted record at a position of the walk: the spawned ones latest
+// first, then the survivors.
+inline std::int32_t FastPass::predictedAt(std::uint32_t position) const {
+  const std::uint32_t spawned = work_.spawnedCount;
+  return position < spawned ? work_.spawned[spawned - 1 - position] : work_.survivors[position - spawned];
+}
+
+// The predicted records at positions from..from+count-1, a stretch of each
+// array at a time.
 void FastPass::predictRange(std::uint32_t from, int count, std::int32_t* out) const {
   const std::uint32_t spawned = work_.spawnedCount;
   int k = 0;
@@ -152,11 +160,8 @@ double FastPass::sweepPhases(double first, int count, double* out) {
 // frames the pool leaves the caches, and a record then takes longer to
 // arrive than the few particles ahead that the sweep asks for.
 void FastPass::prefetchAhead(std::uint32_t from, std::uint32_t total) const {
-  const std::uint32_t spawned = work_.spawnedCount;
   const std::uint32_t end = total - from < kBatchSize ? total : from + kBatchSize;
-  for (std::uint32_t at = from; at < end; ++at) {
-    prefetchRecord(at < spawned ? work_.spawned[spawned - 1 - at] : work_.survivors[at - spawned]);
-  }
+  for (std::uint32_t at = from; at < end; ++at) prefetchRecord(predictedAt(at));
 }
 
 // The batch's share of the serial chains, which depend on the position in
