@@ -15,7 +15,7 @@
 #include "platform/fault.h"
 #include "platform/headless/headless.h"
 #include "platform/headless/script.h"
-#include "platform/png_writer.h"
+#include "platform/png/png_writer.h"
 
 namespace {
 
@@ -131,7 +131,7 @@ class Recorder {
     char name[32];
     std::snprintf(name, sizeof name, "frame-%05u.png", count_);
     std::string path = options_.pngDir + "/" + name;
-    if (!platform::writePng(path, frame.pixels.data(), frame.width, frame.height,
+    if (!platform::png::writePng(path, frame.pixels.data(), frame.width, frame.height,
                          static_cast<std::int32_t>(frame.width), frame.palette.data()) && !writeFailed_) {
       std::fprintf(stderr, "nebla-capture: cannot write %s\n", path.c_str());
       writeFailed_ = true;

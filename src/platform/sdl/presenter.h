@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "platform/backend.h"
-#include "platform/sdl/viewport.h"
+#include "platform/viewport.h"
 
 namespace nebla::platform::sdl {
 

@@ -7,10 +7,10 @@
 #include <ctime>
 #include <filesystem>
 
-#include "platform/png_writer.h"
-#include "platform/sdl/icon.h"
+#include "platform/png/png_writer.h"
+#include "platform/icon.h"
 #include "platform/sdl/keymap.h"
-#include "platform/sdl/viewport.h"
+#include "platform/viewport.h"
 
 namespace nebla::platform::sdl {
 namespace {
@@ -279,7 +279,7 @@ void SdlBackend::toggleFullScreen() {
 void SdlBackend::saveScreenshot() {
   if (!presenter_.hasFrame()) return;
   std::string name = screenshotName();
-  bool saved = writePng(name, presenter_.pixels().data(), static_cast<std::uint32_t>(presenter_.imageWidth()),
+  bool saved = png::writePng(name, presenter_.pixels().data(), static_cast<std::uint32_t>(presenter_.imageWidth()),
                         static_cast<std::uint32_t>(presenter_.imageHeight()), presenter_.imageWidth(),
                         presenter_.palette().data());
   if (report_) report_(name, saved);

@@ -2,9 +2,9 @@
 // mapped back to picture pixels through the bars and the scaling.
 #include <gtest/gtest.h>
 
-#include "platform/sdl/viewport.h"
+#include "platform/viewport.h"
 
-namespace nebla::platform::sdl {
+namespace nebla::platform {
 namespace {
 
 void expectRect(const Rect& r, int x, int y, int w, int h) {
@@ -14,7 +14,7 @@ void expectRect(const Rect& r, int x, int y, int w, int h) {
   EXPECT_EQ(r.h, h);
 }
 
-TEST(SdlViewport, FitsWithAspectKeptAndBarsAround) {
+TEST(Viewport, FitsWithAspectKeptAndBarsAround) {
   Viewport tall = fitImage(1280, 1024, 640, 480);  // bars top and bottom
   expectRect(tall.picture, 0, 32, 1280, 960);
   EXPECT_EQ(tall.wholeScale, 2);
@@ -28,13 +28,13 @@ TEST(SdlViewport, FitsWithAspectKeptAndBarsAround) {
   EXPECT_EQ(small.wholeScale, 1);
 }
 
-TEST(SdlViewport, WholeMultiplesStayCentred) {
+TEST(Viewport, WholeMultiplesStayCentred) {
   expectRect(fitWholeMultiple(1920, 1080, 640, 480), 320, 60, 1280, 960);
   expectRect(fitWholeMultiple(640, 480, 640, 480), 0, 0, 640, 480);
   expectRect(fitWholeMultiple(1000, 700, 640, 480), 180, 110, 640, 480);
 }
 
-TEST(SdlViewport, PointerMapsThroughScalingAndClampsOverTheBars) {
+TEST(Viewport, PointerMapsThroughScalingAndClampsOverTheBars) {
   Rect picture = fitImage(1920, 1080, 640, 480).picture;  // 2.25 times, 240 px bars
   int x = -1, y = -1;
   windowToImage(picture, 640, 480, 240, 0, x, y);
@@ -54,7 +54,7 @@ TEST(SdlViewport, PointerMapsThroughScalingAndClampsOverTheBars) {
   EXPECT_EQ(y, 0);
 }
 
-TEST(SdlViewport, DegenerateOutputsDoNotDivideByZero) {
+TEST(Viewport, DegenerateOutputsDoNotDivideByZero) {
   Viewport none = fitImage(0, 0, 640, 480);
   EXPECT_EQ(none.wholeScale, 1);
   int x = 7, y = 7;
@@ -64,4 +64,4 @@ TEST(SdlViewport, DegenerateOutputsDoNotDivideByZero) {
 }
 
 }  // namespace
-}  // namespace nebla::platform::sdl
+}  // namespace nebla::platform

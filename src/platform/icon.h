@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-namespace nebla::platform::sdl {
+namespace nebla::platform {
 
 struct IconImage {
   int width = 0;
@@ -20,4 +20,4 @@ struct IconImage {
 // then keeps the system's icon.
 IconImage decodeIcon(std::span<const unsigned char> file);
 
-}  // namespace nebla::platform::sdl
+}  // namespace nebla::platform

@@ -1,10 +1,10 @@
 // Fitting the picture into the window and mapping the pointer back.
-#include "platform/sdl/viewport.h"
+#include "platform/viewport.h"
 
 #include <algorithm>
 #include <cstdint>
 
-namespace nebla::platform::sdl {
+namespace nebla::platform {
 namespace {
 
 // Floor division that also holds for positions left of or above the picture.
@@ -59,4 +59,4 @@ void windowToImage(const Rect& picture, int imageWidth, int imageHeight, int x, 
   imageY = std::clamp(imageY, 0, imageHeight - 1);
 }
 
-}  // namespace nebla::platform::sdl
+}  // namespace nebla::platform

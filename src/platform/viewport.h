@@ -3,7 +3,7 @@
 // the window map back to picture pixels.
 #pragma once
 
-namespace nebla::platform::sdl {
+namespace nebla::platform {
 
 struct Rect {
   int x = 0;
@@ -35,4 +35,4 @@ Rect fitWholeMultiple(int outputWidth, int outputHeight, int imageWidth, int ima
 void windowToImage(const Rect& picture, int imageWidth, int imageHeight, int x, int y, int& imageX,
                    int& imageY);
 
-}  // namespace nebla::platform::sdl
+}  // namespace nebla::platform

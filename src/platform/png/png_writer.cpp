@@ -1,12 +1,12 @@
 // PNG output through libpng.
-#include "platform/png_writer.h"
+#include "platform/png/png_writer.h"
 
 #include <png.h>
 
 #include <cstdio>
 #include <vector>
 
-namespace nebla::platform {
+namespace nebla::platform::png {
 
 bool writePng(const std::string& path, const std::uint8_t* pixels, std::uint32_t width,
               std::uint32_t height, std::int32_t pitch, const PALETTEENTRY* palette) {
@@ -40,4 +40,4 @@ bool writePng(const std::string& path, const std::uint8_t* pixels, std::uint32_t
   return std::fclose(file) == 0;
 }
 
-}  // namespace nebla::platform
+}  // namespace nebla::platform::png

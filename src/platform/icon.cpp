@@ -1,9 +1,9 @@
 // Reading the .ico directory and one 32-bit bottom-up picture from it.
-#include "platform/sdl/icon.h"
+#include "platform/icon.h"
 
 #include <cstring>
 
-namespace nebla::platform::sdl {
+namespace nebla::platform {
 namespace {
 
 std::uint32_t read16(std::span<const unsigned char> d, std::size_t at) {
@@ -59,4 +59,4 @@ IconImage decodeIcon(std::span<const unsigned char> file) {
   return best;
 }
 
-}  // namespace nebla::platform::sdl
+}  // namespace nebla::platform
