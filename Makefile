@@ -1,12 +1,17 @@
 # Front door: `make run` runs the demo, `make test` runs every test,
-# `make bench` runs the benchmarks.
+# `make bench` runs the benchmarks, `make web` builds the page and
+# `make serve` serves it on localhost.
+PORT ?= 8080
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 RELEASE := build/release
 ASAN := build/asan
 BENCH := build/bench
+WEB := build/web
+# Debian's emscripten runs its JavaScript steps with the system's node modules.
+EMENV := NODE_PATH=/usr/share/nodejs
 CMAKE_GEN := -G Ninja
 
-.PHONY: all deps run test test-release test-asan bench clean
+.PHONY: all deps run test test-release test-asan bench test-web web web-bench web-test-deps serve clean
 
 all: $(RELEASE)/build.ninja
 	cmake --build $(RELEASE) -j $(JOBS)
@@ -30,6 +35,7 @@ run: deps $(RELEASE)/build.ninja
 test: deps
 	$(MAKE) --no-print-directory test-release
 	$(MAKE) --no-print-directory test-asan
+	$(MAKE) --no-print-directory test-web
 
 test-release: $(RELEASE)/build.ninja
 	cmake --build $(RELEASE) -j $(JOBS)
@@ -42,6 +48,31 @@ test-asan: $(ASAN)/build.ninja
 bench: deps $(BENCH)/build.ninja
 	cmake --build $(BENCH) -j $(JOBS)
 	$(BENCH)/bench/nebla_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true $(BENCH_ARGS)
+
+$(WEB)/build.ninja:
+	$(EMENV) emcmake cmake -S . -B $(WEB) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release
+
+# The page (index.html, nebla.js, nebla.wasm) and the capture tool for node.
+web: deps $(WEB)/build.ninja
+	$(EMENV) cmake --build $(WEB) -j $(JOBS)
+
+# The WebAssembly build shows the same frames as the native one, and the
+# page works in headless Chromium.
+test-web: web web-test-deps $(RELEASE)/build.ninja
+	cmake --build $(RELEASE) -j $(JOBS) --target nebla-capture
+	tests/web/same_frames.sh $(RELEASE)/tools/nebla-capture $(WEB)/tools/nebla-capture.js .
+	node tests/web/page_test.mjs $(WEB) $(WEB)/shots
+
+# The frame step at full load in headless Chromium: median and 99th percentile.
+web-bench: web web-test-deps
+	node bench/web/run.mjs $(WEB)/bench/web
+
+web-test-deps:
+	@[ -d tests/web/node_modules/puppeteer-core ] || (cd tests/web && npm ci --no-audit --no-fund)
+
+serve: web
+	@echo "Nebla is at http://localhost:$(PORT)/ (Ctrl+C stops the server)"
+	cd $(WEB) && python3 -m http.server $(PORT) --bind 127.0.0.1
 
 clean:
 	rm -rf build out

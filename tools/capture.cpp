@@ -15,7 +15,9 @@
 #include "platform/fault.h"
 #include "platform/headless/headless.h"
 #include "platform/headless/script.h"
+#ifndef __EMSCRIPTEN__
 #include "platform/png/png_writer.h"
+#endif
 
 namespace {
 
@@ -43,6 +45,25 @@ struct Options {
   bool time = false;
   std::vector<platform::FaultRule> faults;
 };
+
+// The WebAssembly build runs under node for its frame hash and has no PNG
+// library; it refuses --png.
+#ifdef __EMSCRIPTEN__
+constexpr bool kPngBuilt = false;
+#else
+constexpr bool kPngBuilt = true;
+#endif
+
+bool writeFramePng(const std::string& path, const PresentedFrame& frame) {
+#ifdef __EMSCRIPTEN__
+  (void)path;
+  (void)frame;
+  return false;
+#else
+  return platform::png::writePng(path, frame.pixels.data(), frame.width, frame.height,
+                                 static_cast<std::int32_t>(frame.width), frame.palette.data());
+#endif
+}
 
 bool parseCount(const char* text, std::uint32_t& value) {
   char* end = nullptr;
@@ -72,7 +93,7 @@ int parseOptions(int argc, char** argv, Options& options) {
       options.script = value;
     } else if (arg == "--frames" && parseCount(value, n)) {
       options.frames = n;
-    } else if (arg == "--png") {
+    } else if (arg == "--png" && kPngBuilt) {
       options.pngDir = value;
     } else if (arg == "--every" && parseCount(value, n)) {
       options.every = n;
@@ -131,8 +152,7 @@ class Recorder {
     char name[32];
     std::snprintf(name, sizeof name, "frame-%05u.png", count_);
     std::string path = options_.pngDir + "/" + name;
-    if (!platform::png::writePng(path, frame.pixels.data(), frame.width, frame.height,
-                         static_cast<std::int32_t>(frame.width), frame.palette.data()) && !writeFailed_) {
+    if (!writeFramePng(path, frame) && !writeFailed_) {
       std::fprintf(stderr, "nebla-capture: cannot write %s\n", path.c_str());
       writeFailed_ = true;
     }

@@ -2,6 +2,27 @@
 // clock, input, the display and the window. One backend is installed for
 // the process; the headless one (virtual clock, scripted input) serves tests
 // and the capture tool, and is in place until another is installed.
+//
+// Writing a backend (see sdl/, web/ and headless/):
+// - Derive from Backend, install it with setBackend before the entry
+//   function runs and uninstall it after; the program never sees it.
+// - now() is a millisecond clock that never runs backwards (it may wrap).
+// - idle() and busyWait() are where time passes. The program polls and
+//   never blocks, so a backend must not spin here: sleep, wait for input,
+//   or hand control to the host (a browser tab gets its turn only here).
+//   busyWait() is called while the program reads the clock in a loop (the
+//   set-up pause, the outro); it should give up the processor for about a
+//   millisecond and keep the host answering. idle() may wait up to the due
+//   time of the next timer tick, never past it.
+// - takeInput() hands over what arrived since the last call, oldest first,
+//   with pointer positions already in image pixels (viewport.h maps window
+//   positions through the scaling). keyDown() answers for the same keys,
+//   including VK_LBUTTON and VK_RBUTTON.
+// - present() is called for every change of the visible surface; keep a
+//   copy if the host may ask for a repaint. Pixels are 8-bit indices into
+//   the 256-entry palette.
+// - openDisplay() and setDisplayMode() answer false when there is nowhere
+//   to draw, and the program then takes its own failure path.
 #pragma once
 
 #include <cstddef>

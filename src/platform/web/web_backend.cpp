@@ -1,0 +1,330 @@
+// The web page backend: canvas, clock, input and the browser's turns.
+#include "platform/web/web_backend.h"
+
+#include <emscripten.h>
+#include <emscripten/html5.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <optional>
+#include <string_view>
+
+#include "platform/icon.h"
+#include "platform/user.h"
+
+// The page side: the elements are laid out in index.html.
+EM_JS(int, jsCanvasReady, (int width, int height), {
+  const canvas = document.getElementById("screen");
+  const context = canvas && canvas.getContext("2d", {alpha : false});
+  if (!context) return 0;
+  canvas.width = width;
+  canvas.height = height;
+  Module.screen = context;
+  return 1;
+});
+EM_JS(void, jsShowFrame, (const void* rgba, int width, int height), {
+  if (!Module.screen) return;
+  const bytes = new Uint8ClampedArray(HEAPU8.buffer, rgba, width * height * 4);
+  Module.screen.putImageData(new ImageData(bytes, width, height), 0, 0);
+});
+EM_JS(void, jsPlaceCanvas, (double x, double y, double width, double height), {
+  const style = document.getElementById("screen").style;
+  style.left = x + "px";
+  style.top = y + "px";
+  style.width = width + "px";
+  style.height = height + "px";
+});
+EM_JS(int, jsViewportWidth, (), { return window.innerWidth; });
+EM_JS(int, jsViewportHeight, (), { return window.innerHeight; });
+EM_JS(void, jsSetCursor, (int visible), { document.body.style.cursor = visible ? "" : "none"; });
+EM_JS(void, jsToggleFullScreen, (), { Module.toggleFullScreen(); });
+EM_JS(void, jsSetTitle, (const char* title), { document.title = UTF8ToString(title); });
+EM_JS(void, jsSetIcon, (const void* bgra, int width, int height), {
+  const canvas = document.createElement("canvas");
+  canvas.width = width;
+  canvas.height = height;
+  const image = new ImageData(width, height);
+  const from = HEAPU8.subarray(bgra, bgra + width * height * 4);
+  for (let i = 0; i < from.length; i += 4) image.data.set([from[i + 2], from[i + 1], from[i], from[i + 3]], i);
+  canvas.getContext("2d").putImageData(image, 0, 0);
+  const link = document.querySelector("link[rel=icon]") || document.head.appendChild(document.createElement("link"));
+  link.rel = "icon";
+  link.href = canvas.toDataURL("image/png");
+});
+
+namespace nebla::platform::web {
+namespace {
+
+constexpr int kNumpad0 = 0x60;
+constexpr double kLongPressMs = 500;
+constexpr double kLongPressSlop = 16;  // CSS pixels a finger may wander and still press long
+
+// Letters follow the keyboard layout, as in the window; digits are the
+// digit row whatever it prints, and the keypad has its own codes.
+std::optional<int> virtualKey(std::string_view code, std::string_view key) {
+  if (code.size() == 6 && code.substr(0, 5) == "Digit") return code[5];
+  if (code.size() == 7 && code.substr(0, 6) == "Numpad" && std::isdigit(static_cast<unsigned char>(code[6])))
+    return kNumpad0 + (code[6] - '0');
+  if (key.size() == 1 && std::isalpha(static_cast<unsigned char>(key[0])))
+    return std::toupper(static_cast<unsigned char>(key[0]));
+  if (code.size() == 4 && code.substr(0, 3) == "Key") return code[3];
+  constexpr std::pair<std::string_view, int> kNamed[] = {
+      {"Space", VK_SPACE},   {"ArrowLeft", VK_LEFT},   {"ArrowUp", VK_UP},         {"ArrowRight", VK_RIGHT},
+      {"ArrowDown", VK_DOWN}, {"Escape", VK_ESCAPE}, {"ShiftLeft", VK_SHIFT}, {"ShiftRight", VK_SHIFT}};
+  for (const auto& [name, vk] : kNamed)
+    if (code == name) return vk;
+  return std::nullopt;
+}
+
+WebBackend& self(void* data) { return *static_cast<WebBackend*>(data); }
+
+EM_BOOL keyEvent(int type, const EmscriptenKeyboardEvent* e, void* data) {
+  self(data).onKey(type == EMSCRIPTEN_EVENT_KEYDOWN, e->code, e->key, e->repeat != 0);
+  return virtualKey(e->code, e->key).has_value() && !e->ctrlKey && !e->metaKey;
+}
+
+EM_BOOL mouseEvent(int type, const EmscriptenMouseEvent* e, void* data) {
+  using Kind = InputEvent::Kind;
+  Kind kind = Kind::MouseMove;
+  if (type == EMSCRIPTEN_EVENT_MOUSEDOWN || type == EMSCRIPTEN_EVENT_MOUSEUP) {
+    bool down = type == EMSCRIPTEN_EVENT_MOUSEDOWN;
+    if (e->button == 0)
+      kind = down ? Kind::LeftDown : Kind::LeftUp;
+    else if (e->button == 2)
+      kind = down ? Kind::RightDown : Kind::RightUp;
+    else
+      return EM_FALSE;
+  }
+  self(data).onMouse(kind, e->clientX, e->clientY);
+  return kind != Kind::MouseMove;
+}
+
+// The first finger still on the glass leads; a finger just lifted gives
+// the position where the touch ended.
+EM_BOOL touchEvent(int type, const EmscriptenTouchEvent* e, void* data) {
+  bool ending = type == EMSCRIPTEN_EVENT_TOUCHEND || type == EMSCRIPTEN_EVENT_TOUCHCANCEL;
+  int active = 0;
+  const EmscriptenTouchPoint* lead = e->numTouches > 0 ? &e->touches[0] : nullptr;
+  for (int i = 0; i < e->numTouches; ++i) {
+    if (ending && e->touches[i].isChanged) continue;
+    if (active++ == 0) lead = &e->touches[i];
+  }
+  if (lead != nullptr) self(data).onTouches(active, lead->clientX, lead->clientY, ending);
+  return EM_TRUE;
+}
+
+EM_BOOL focusEvent(int type, const EmscriptenFocusEvent*, void* data) {
+  self(data).onFocus(type == EMSCRIPTEN_EVENT_FOCUS);
+  return EM_FALSE;
+}
+
+EM_BOOL resizeEvent(int, const EmscriptenUiEvent*, void* data) {
+  self(data).layOut();
+  return EM_FALSE;
+}
+
+}  // namespace
+
+WebBackend::WebBackend() : start_(emscripten_get_now()) {
+  const char* doc = EMSCRIPTEN_EVENT_TARGET_DOCUMENT;
+  const char* win = EMSCRIPTEN_EVENT_TARGET_WINDOW;
+  emscripten_set_keydown_callback(doc, this, EM_TRUE, keyEvent);
+  emscripten_set_keyup_callback(doc, this, EM_TRUE, keyEvent);
+  // Pointer events are taken as they bubble up, so the page's buttons can
+  // keep their presses to themselves.
+  emscripten_set_mousemove_callback(doc, this, EM_FALSE, mouseEvent);
+  emscripten_set_mousedown_callback(doc, this, EM_FALSE, mouseEvent);
+  emscripten_set_mouseup_callback(doc, this, EM_FALSE, mouseEvent);
+  emscripten_set_touchstart_callback(doc, this, EM_FALSE, touchEvent);
+  emscripten_set_touchmove_callback(doc, this, EM_FALSE, touchEvent);
+  emscripten_set_touchend_callback(doc, this, EM_FALSE, touchEvent);
+  emscripten_set_touchcancel_callback(doc, this, EM_FALSE, touchEvent);
+  emscripten_set_focus_callback(win, this, EM_TRUE, focusEvent);
+  emscripten_set_blur_callback(win, this, EM_TRUE, focusEvent);
+  emscripten_set_resize_callback(win, this, EM_TRUE, resizeEvent);
+}
+
+WebBackend::~WebBackend() { emscripten_html5_remove_all_event_listeners(); }
+
+DWORD WebBackend::now() { return static_cast<DWORD>(static_cast<std::uint64_t>(emscripten_get_now() - start_)); }
+
+// The browser draws the canvas and delivers input only while the program
+// sleeps, so every wait is a real sleep: until the next tick, or a while.
+void WebBackend::idle(std::optional<DWORD> nextTimerDue) {
+  constexpr std::int32_t kLongestSleep = 100;
+  std::int32_t wait = kLongestSleep;
+  if (nextTimerDue) wait = std::min(wait, static_cast<std::int32_t>(*nextTimerDue - now()));
+  if (wait > 0) yieldToBrowser(static_cast<DWORD>(wait));
+}
+
+// A browser tab must never spin: each reading of a waiting clock gives the
+// page a turn.
+void WebBackend::busyWait() { yieldToBrowser(1); }
+
+void WebBackend::yieldToBrowser(DWORD milliseconds) { emscripten_sleep(milliseconds); }
+
+void WebBackend::takeInput(std::vector<InputEvent>& events) {
+  checkLongPress();
+  events.insert(events.end(), pending_.begin(), pending_.end());
+  pending_.clear();
+}
+
+bool WebBackend::keyDown(int key) {
+  if (key == VK_LBUTTON) return left_;
+  if (key == VK_RBUTTON) return right_;
+  return held_.count(key) != 0;
+}
+
+bool WebBackend::openDisplay() { return jsCanvasReady(imageWidth_, imageHeight_) != 0; }
+
+bool WebBackend::setDisplayMode(DWORD width, DWORD height, DWORD bitsPerPixel) {
+  if (bitsPerPixel != 8 || width == 0 || height == 0 || width > 4096 || height > 4096) return false;
+  if (!jsCanvasReady(static_cast<int>(width), static_cast<int>(height))) return false;
+  imageWidth_ = static_cast<int>(width);
+  imageHeight_ = static_cast<int>(height);
+  layOut();
+  return true;
+}
+
+// The canvas keeps the last picture, under the page's own controls.
+void WebBackend::closeDisplay() {}
+
+void WebBackend::present(const Presentation& frame) {
+  std::uint32_t colours[256];
+  for (int i = 0; i < 256; ++i) {
+    const PALETTEENTRY& c = frame.palette[i];
+    colours[i] = c.peRed | (c.peGreen << 8) | (c.peBlue << 16) | 0xFF000000u;
+  }
+  rgba_.resize(std::size_t{frame.width} * frame.height);
+  std::uint32_t* to = rgba_.data();
+  for (DWORD y = 0; y < frame.height; ++y) {
+    const BYTE* row = frame.pixels + static_cast<std::ptrdiff_t>(y) * frame.pitch;
+    for (DWORD x = 0; x < frame.width; ++x) *to++ = colours[row[x]];
+  }
+  jsShowFrame(rgba_.data(), static_cast<int>(frame.width), static_cast<int>(frame.height));
+}
+
+void WebBackend::setPointerVisible(bool visible) { jsSetCursor(visible ? 1 : 0); }
+
+void WebBackend::windowCreated(const WindowInfo& info) {
+  if (info.title != nullptr) jsSetTitle(info.title);
+  IconImage icon = decodeIcon(info.icon);
+  if (icon.width > 0) jsSetIcon(icon.bgra.data(), icon.width, icon.height);
+  layOut();
+}
+
+void WebBackend::windowDestroyed() {}
+
+// F belongs to the page (full screen), as Alt+Enter belongs to the window.
+void WebBackend::onKey(bool down, const char* code, const char* key, bool repeat) {
+  std::optional<int> vk = virtualKey(code, key);
+  if (!vk) return;
+  if (*vk == 'F') {
+    if (down && !repeat) jsToggleFullScreen();
+    return;
+  }
+  if (down)
+    held_.insert(*vk);
+  else
+    held_.erase(*vk);
+  push(down ? InputEvent::Kind::KeyDown : InputEvent::Kind::KeyUp, *vk);
+}
+
+// Button messages carry the pointer position, so a press where the pointer
+// has not yet been reported reports it first.
+void WebBackend::onMouse(InputEvent::Kind kind, double clientX, double clientY) {
+  using Kind = InputEvent::Kind;
+  bool moved = trackPointer(clientX, clientY);
+  if (kind == Kind::MouseMove || moved) push(Kind::MouseMove);
+  if (kind == Kind::LeftDown || kind == Kind::RightDown) press(kind);
+  if (kind == Kind::LeftUp && left_) {
+    left_ = false;
+    push(kind);
+  }
+  if (kind == Kind::RightUp && right_) {
+    right_ = false;
+    push(kind);
+  }
+}
+
+// One finger sprays as the left button does; a second finger, or one held
+// still for a while, draws the picture as the right button does.
+void WebBackend::onTouches(int count, double clientX, double clientY, bool ended) {
+  if (trackPointer(clientX, clientY)) push(InputEvent::Kind::MouseMove);
+  if (count == 0) {
+    touching_ = false;
+    releaseButtons();
+  } else if (count >= 2 && !right_) {
+    touching_ = false;
+    releaseButtons();
+    press(InputEvent::Kind::RightDown);
+  } else if (count == 1 && !ended && !left_ && !right_) {
+    touching_ = true;
+    touchStart_ = emscripten_get_now();
+    touchX_ = clientX;
+    touchY_ = clientY;
+    press(InputEvent::Kind::LeftDown);
+  } else if (touching_ && std::hypot(clientX - touchX_, clientY - touchY_) > kLongPressSlop) {
+    touching_ = false;
+  }
+}
+
+void WebBackend::checkLongPress() {
+  if (!touching_ || !left_ || emscripten_get_now() - touchStart_ < kLongPressMs) return;
+  touching_ = false;
+  releaseButtons();
+  press(InputEvent::Kind::RightDown);
+}
+
+// Keys held while the page loses focus never report their release.
+void WebBackend::onFocus(bool gained) {
+  if (!gained) held_.clear();
+  push(gained ? InputEvent::Kind::FocusGained : InputEvent::Kind::FocusLost);
+}
+
+// The canvas at the largest whole multiple of the picture that fits the
+// browser window, counted in device pixels so each picture pixel is a
+// sharp block on the screen.
+void WebBackend::layOut() {
+  pixelRatio_ = std::max(0.25, emscripten_get_device_pixel_ratio());
+  int outputWidth = static_cast<int>(std::lround(jsViewportWidth() * pixelRatio_));
+  int outputHeight = static_cast<int>(std::lround(jsViewportHeight() * pixelRatio_));
+  picture_ = fitWholeMultiple(outputWidth, outputHeight, imageWidth_, imageHeight_);
+  jsPlaceCanvas(picture_.x / pixelRatio_, picture_.y / pixelRatio_, picture_.w / pixelRatio_,
+                picture_.h / pixelRatio_);
+}
+
+void WebBackend::push(InputEvent::Kind kind, int key) {
+  pending_.push_back({kind, key, pointerX_, pointerY_, now()});
+}
+
+// Page positions become picture pixels through the layout of the moment;
+// true when the picture pixel under the pointer changed.
+bool WebBackend::trackPointer(double clientX, double clientY) {
+  int x = 0;
+  int y = 0;
+  windowToImage(picture_, imageWidth_, imageHeight_, static_cast<int>(std::floor(clientX * pixelRatio_)),
+                static_cast<int>(std::floor(clientY * pixelRatio_)), x, y);
+  bool moved = x != pointerX_ || y != pointerY_;
+  pointerX_ = x;
+  pointerY_ = y;
+  return moved;
+}
+
+void WebBackend::press(InputEvent::Kind kind) {
+  bool left = kind == InputEvent::Kind::LeftDown;
+  bool& state = left ? left_ : right_;
+  if (state) return;
+  state = true;
+  push(kind);
+}
+
+void WebBackend::releaseButtons() {
+  if (left_) push(InputEvent::Kind::LeftUp);
+  if (right_) push(InputEvent::Kind::RightUp);
+  left_ = false;
+  right_ = false;
+}
+
+}  // namespace nebla::platform::web
