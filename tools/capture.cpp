@@ -93,7 +93,11 @@ int parseOptions(int argc, char** argv, Options& options) {
       options.script = value;
     } else if (arg == "--frames" && parseCount(value, n)) {
       options.frames = n;
-    } else if (arg == "--png" && kPngBuilt) {
+    } else if (arg == "--png") {
+      if (!kPngBuilt) {
+        std::fprintf(stderr, "nebla-capture: this build writes no PNG files (--png); use the native build\n");
+        return 2;
+      }
       options.pngDir = value;
     } else if (arg == "--every" && parseCount(value, n)) {
       options.every = n;
