@@ -1,31 +1,55 @@
 #!/bin/sh
-# The capture tool's command line: a bad option or script is refused with
-# status 2 and nothing run; a good run ends through the program's own exit.
+# The capture tool's command line: a bad option, fault rule, script or
+# output directory is refused with status 2 and nothing run; a good run ends
+# through the program's own exit. Every check counts; any failure fails the
+# test.
 set -u
 capture=$1
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 cd "$dir" || exit 1
-fail() { echo "FAIL: $*"; exit 1; }
+passed=0
+failed=0
+pass() { passed=$((passed + 1)); }
+fail() {
+  echo "FAIL: $*"
+  failed=$((failed + 1))
+}
 
 "$capture" --frames 0 >/dev/null 2>&1
-[ $? -eq 2 ] || fail "--frames 0 should give status 2"
+[ $? -eq 2 ] && pass || fail "--frames 0 should give status 2"
 "$capture" --bogus >/dev/null 2>&1
-[ $? -eq 2 ] || fail "an unknown option should give status 2"
+[ $? -eq 2 ] && pass || fail "an unknown option should give status 2"
+
+err=$("$capture" --frames 3 --fail Bogus 2>&1 >/dev/null)
+[ $? -eq 2 ] && pass || fail "an unknown call in --fail should give status 2"
+case "$err" in *Bogus*SetDisplayMode*) pass ;; *) fail "the known calls are not listed: $err" ;; esac
+[ ! -e Nebla.log ] && pass || fail "nothing should run for a bad fault rule"
+
+err=$("$capture" --frames 3 --png /proc/nope 2>&1 >/dev/null)
+[ $? -eq 2 ] && pass || fail "an uncreatable --png directory should give status 2"
+case "$err" in *"cannot create /proc/nope"*) pass ;; *) fail "no reason given: $err" ;; esac
+: > plain-file
+"$capture" --frames 3 --png plain-file/frames >/dev/null 2>&1
+[ $? -eq 2 ] && pass || fail "a --png directory under a file should give status 2"
+[ ! -e Nebla.log ] && pass || fail "nothing should run for a bad output directory"
 
 printf '0 mouse 1 2\n10 key down x\n' > bad.script
 err=$("$capture" --script bad.script 2>&1 >/dev/null)
-[ $? -eq 2 ] || fail "a bad script should give status 2"
-case "$err" in *bad.script:2:*) ;; *) fail "no FILE:LINE in: $err" ;; esac
-[ ! -e Nebla.log ] || fail "nothing should run for a bad script"
+[ $? -eq 2 ] && pass || fail "a bad script should give status 2"
+case "$err" in *bad.script:2:*) pass ;; *) fail "no FILE:LINE in: $err" ;; esac
+[ ! -e Nebla.log ] && pass || fail "nothing should run for a bad script"
 
-out=$("$capture" --frames 3 --hash) || fail "a good run should exit 0"
-case "$out" in "frames "*" hash "*) ;; *) fail "no hash line in: $out" ;; esac
-[ -f Nebla.log ] && [ ! -s Nebla.log ] || fail "a good run leaves an empty Nebla.log"
+out=$("$capture" --frames 3 --hash) && pass || fail "a good run should exit 0"
+case "$out" in "frames "*" hash "*) pass ;; *) fail "no hash line in: $out" ;; esac
+[ -f Nebla.log ] && [ ! -s Nebla.log ] && pass || fail "a good run leaves an empty Nebla.log"
+
+"$capture" --frames 3 --png frames --every 2 >/dev/null 2>&1 && pass || fail "a run writing PNG files should exit 0"
+[ -f frames/frame-00002.png ] && [ ! -e frames/frame-00001.png ] && pass || fail "--every 2 keeps every second frame"
 
 "$capture" --frames 3 --fail SetDisplayMode >/dev/null 2>&1
-[ $? -eq 1 ] || fail "a failed start should give status 1"
-grep -q "failed to set Displaymode" Nebla.log || fail "the failure is logged"
+[ $? -eq 1 ] && pass || fail "a failed start should give status 1"
+grep -q "failed to set Displaymode" Nebla.log && pass || fail "the failure is logged"
 # The same frames with one thread and with two: spray, light and overlay.
 {
   echo "0 mouse 320 240"
@@ -43,7 +67,8 @@ grep -q "failed to set Displaymode" Nebla.log || fail "the failure is logged"
   echo "2500 mouse 200 300"
   echo "4000 mouse 500 100"
 } > load.script
-one=$(NEBLA_THREADS=1 "$capture" --script load.script --frames 120 --hash) || fail "a one-thread run should exit 0"
-two=$(NEBLA_THREADS=2 "$capture" --script load.script --frames 120 --hash) || fail "a two-thread run should exit 0"
-[ "$one" = "$two" ] || fail "one thread gave '$one', two gave '$two'"
-echo "1 passed, 0 failed"
+one=$(NEBLA_THREADS=1 "$capture" --script load.script --frames 120 --hash) && pass || fail "a one-thread run should exit 0"
+two=$(NEBLA_THREADS=2 "$capture" --script load.script --frames 120 --hash) && pass || fail "a two-thread run should exit 0"
+[ -n "$one" ] && [ "$one" = "$two" ] && pass || fail "one thread gave '$one', two gave '$two'"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

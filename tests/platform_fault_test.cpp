@@ -1,5 +1,14 @@
 // Fault rules: parsing, matching by name and occurrence, and what failing
 // calls report.
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
 #include "platform/fault.h"
 #include "platform/gdi.h"
 #include "platform/kernel.h"
@@ -40,6 +49,29 @@ TEST(PlatformFaultRule, RejectsMalformedRules) {
   for (const char* bad : {"", "#3", "=2", "Lock#", "Lock#0", "Lock#x", "Lock=", "Lock=0x", "Lo ck",
                           "Lock#3=zz", "Lock#-1", "Lock=12abc"})
     EXPECT_FALSE(parseFaultRule(bad, rule)) << bad;
+}
+
+TEST(PlatformFaultRule, RejectsNamesNoCallAnswersTo) {
+  FaultRule rule;
+  for (const char* unknown : {"Bogus", "lock", "Locks", "Lock_", "SetDisplayMode2", "Bogus#2=1"})
+    EXPECT_FALSE(parseFaultRule(unknown, rule)) << unknown;
+  for (std::string_view call : faultableCalls()) EXPECT_TRUE(parseFaultRule(call, rule)) << call;
+}
+
+// The list of names is kept by hand: every call that asks for a fault in
+// the platform's sources must be on it, and nothing else.
+TEST(PlatformFaultRule, TheNamesAreExactlyTheCallsThatAskForFaults) {
+  std::set<std::string> asked;
+  const std::regex ask(R"((?:injectedFault<[^>]*>|checkFault)\("([A-Za-z0-9_]+)\")");
+  for (const auto& entry : std::filesystem::directory_iterator(NEBLA_SOURCE_DIR "/src/platform")) {
+    if (entry.path().extension() != ".cpp") continue;
+    std::ifstream in(entry.path());
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (std::sregex_iterator m(text.begin(), text.end(), ask), end; m != end; ++m) asked.insert((*m)[1].str());
+  }
+  std::vector<std::string> listed(faultableCalls().begin(), faultableCalls().end());
+  EXPECT_TRUE(std::is_sorted(listed.begin(), listed.end()));
+  EXPECT_EQ(std::vector<std::string>(asked.begin(), asked.end()), listed);
 }
 
 TEST_F(PlatformFault, FailsOnlyTheChosenOccurrenceOfTheNamedCall) {

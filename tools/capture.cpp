@@ -65,6 +65,30 @@ bool writeFramePng(const std::string& path, const PresentedFrame& frame) {
 #endif
 }
 
+std::string knownCalls() {
+  std::string names;
+  for (std::string_view call : platform::faultableCalls()) names += " " + std::string(call);
+  return names;
+}
+
+// The frames' directory exists and takes files, or the run does not start.
+bool prepareDirectory(const std::string& dir) {
+  std::error_code error;
+  std::filesystem::create_directories(dir, error);
+  if (error || !std::filesystem::is_directory(dir, error)) {
+    std::fprintf(stderr, "nebla-capture: cannot create %s: %s\n", dir.c_str(),
+                 error ? error.message().c_str() : "not a directory");
+    return false;
+  }
+  std::string probe = dir + "/.nebla-capture-probe";
+  std::FILE* file = std::fopen(probe.c_str(), "wb");
+  bool writable = file != nullptr && std::fputc(0, file) != EOF;
+  writable = file != nullptr && std::fclose(file) == 0 && writable;
+  std::remove(probe.c_str());
+  if (!writable) std::fprintf(stderr, "nebla-capture: cannot write in %s\n", dir.c_str());
+  return writable;
+}
+
 bool parseCount(const char* text, std::uint32_t& value) {
   char* end = nullptr;
   unsigned long n = std::strtoul(text, &end, 10);
@@ -101,7 +125,12 @@ int parseOptions(int argc, char** argv, Options& options) {
       options.pngDir = value;
     } else if (arg == "--every" && parseCount(value, n)) {
       options.every = n;
-    } else if (arg == "--fail" && platform::parseFaultRule(value, rule)) {
+    } else if (arg == "--fail") {
+      if (!platform::parseFaultRule(value, rule)) {
+        std::fprintf(stderr, "nebla-capture: bad fault rule '%s': want CALL[#N][=RESULT], CALL one of:%s\n", value,
+                     knownCalls().c_str());
+        return 2;
+      }
       options.faults.push_back(rule);
     } else if (arg == "--hash") {
       options.hash = true;
@@ -189,7 +218,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 2;
   }
-  if (!options.pngDir.empty()) std::filesystem::create_directories(options.pngDir);
+  if (!options.pngDir.empty() && !prepareDirectory(options.pngDir)) return 2;
   platform::headless::HeadlessSession session;
   Recorder recorder(options);
   session.backend().setScript(std::move(events));
@@ -210,5 +239,8 @@ int main(int argc, char** argv) {
     std::printf("run took %.3f s for %u presented frames: %u frame steps, %.1f frame steps per second\n",
                 seconds, recorder.count(), recorder.flips(), seconds > 0 ? recorder.flips() / seconds : 0.0);
   }
+  // Frames that could not be written make the run a failure, whatever the
+  // program's own status.
+  if (recorder.failed()) return status != 0 ? status : 1;
   return status;
 }

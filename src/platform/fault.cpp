@@ -1,6 +1,7 @@
 // Fault rules and per-call counters for the platform layer.
 #include "platform/fault.h"
 
+#include <algorithm>
 #include <charconv>
 #include <map>
 #include <vector>
@@ -34,7 +35,22 @@ bool parseNumber(std::string_view text, std::int64_t& value) {
   return true;
 }
 
+constexpr std::string_view kFaultableCalls[] = {
+    "AddRef",           "Blt",              "BltFast",         "CreateCompatibleDC", "CreatePalette",
+    "CreateSurface",    "CreateWindowExA",  "DefWindowProcA",  "DeleteDC",           "DeleteObject",
+    "DestroyWindow",    "DirectDrawCreate", "DispatchMessageA", "Flip",              "GetAsyncKeyState",
+    "GetAttachedSurface", "GetDC",          "GetDIBColorTable", "GetKeyState",       "GetModuleHandleA",
+    "GetTickCount",     "HeapAlloc",        "KillTimer",       "LoadCursorA",        "LoadIconA",
+    "LoadImageA",       "Lock",             "PeekMessageA",    "PostMessageA",       "PostQuitMessage",
+    "RegisterClassA",   "Release",          "ReleaseDC",       "Restore",            "SelectObject",
+    "SetBkColor",       "SetBkMode",        "SetCooperativeLevel", "SetDisplayMode", "SetPalette",
+    "SetTextColor",     "SetTimer",         "ShowCursor",      "ShowWindow",         "StretchBlt",
+    "TextOutA",         "TranslateMessage", "Unlock",          "UnregisterClassA",
+};
+
 }  // namespace
+
+std::span<const std::string_view> faultableCalls() { return kFaultableCalls; }
 
 void injectFault(const FaultRule& rule) { state().rules.push_back(rule); }
 
@@ -54,12 +70,7 @@ bool parseFaultRule(std::string_view text, FaultRule& rule) {
     rule.occurrence = static_cast<std::uint32_t>(n);
     text = text.substr(0, hash);
   }
-  if (text.empty()) return false;
-  for (char c : text) {
-    bool ok =
-        (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
-    if (!ok) return false;
-  }
+  if (!std::binary_search(std::begin(kFaultableCalls), std::end(kFaultableCalls), text)) return false;
   rule.call = std::string(text);
   return true;
 }

@@ -31,6 +31,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -46,8 +47,13 @@ struct FaultRule {
 // last clearFaults().
 void injectFault(const FaultRule& rule);
 
-// Parses "CALL[#N][=RESULT]" (RESULT decimal or 0x hex); false if malformed.
+// Parses "CALL[#N][=RESULT]" (RESULT decimal or 0x hex); false if malformed
+// or if CALL names no platform call that can fail (a typo would otherwise
+// make a run that tests nothing look like a pass).
 bool parseFaultRule(std::string_view text, FaultRule& rule);
+
+// The names of every platform call that asks checkFault, sorted.
+std::span<const std::string_view> faultableCalls();
 
 // Forgets every rule and every call count.
 void clearFaults();
