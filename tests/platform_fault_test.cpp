@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -58,18 +57,28 @@ TEST(PlatformFaultRule, RejectsNamesNoCallAnswersTo) {
   for (std::string_view call : faultableCalls()) EXPECT_TRUE(parseFaultRule(call, rule)) << call;
 }
 
+// The names in quotes right after `checkFault(` or `injectedFault<T>(`.
+void collectAskedNames(const std::string& text, std::set<std::string>& names) {
+  for (std::size_t at = text.find("(\""); at != std::string::npos; at = text.find("(\"", at + 2)) {
+    std::string before = text.substr(at >= 40 ? at - 40 : 0, at >= 40 ? 40 : at);
+    bool asks = before.ends_with("checkFault") ||
+                (before.ends_with(">") && before.find("injectedFault<") != std::string::npos);
+    std::size_t end = text.find('"', at + 2);
+    if (asks && end != std::string::npos) names.insert(text.substr(at + 2, end - at - 2));
+  }
+}
+
 // The list of names is kept by hand: every call that asks for a fault in
 // the platform's sources must be on it, and nothing else.
 TEST(PlatformFaultRule, TheNamesAreExactlyTheCallsThatAskForFaults) {
   std::set<std::string> asked;
-  const std::regex ask(R"((?:injectedFault<[^>]*>|checkFault)\("([A-Za-z0-9_]+)\")");
   for (const auto& entry : std::filesystem::directory_iterator(NEBLA_SOURCE_DIR "/src/platform")) {
     if (entry.path().extension() != ".cpp") continue;
     std::ifstream in(entry.path());
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    for (std::sregex_iterator m(text.begin(), text.end(), ask), end; m != end; ++m) asked.insert((*m)[1].str());
+    collectAskedNames(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), asked);
   }
   std::vector<std::string> listed(faultableCalls().begin(), faultableCalls().end());
+  EXPECT_EQ(listed.size(), 49u);
   EXPECT_TRUE(std::is_sorted(listed.begin(), listed.end()));
   EXPECT_EQ(std::vector<std::string>(asked.begin(), asked.end()), listed);
 }
