@@ -7,11 +7,15 @@ RELEASE := build/release
 ASAN := build/asan
 BENCH := build/bench
 WEB := build/web
+FUZZ := build/fuzz
+# Seconds each fuzzer runs: briefly in `make test`, longer in `make fuzz`.
+FUZZ_TEST_SECONDS ?= 15
+FUZZ_SECONDS ?= 300
 # Debian's emscripten runs its JavaScript steps with the system's node modules.
 EMENV := NODE_PATH=/usr/share/nodejs
 CMAKE_GEN := -G Ninja
 
-.PHONY: all deps run test test-release test-asan bench test-web web web-bench web-test-deps serve clean
+.PHONY: all deps run check test test-release test-asan test-fuzz fuzz bench test-web web web-bench web-test-deps serve clean
 
 all: $(RELEASE)/build.ninja
 	cmake --build $(RELEASE) -j $(JOBS)
@@ -35,6 +39,7 @@ run: deps $(RELEASE)/build.ninja
 test: deps
 	$(MAKE) --no-print-directory test-release
 	$(MAKE) --no-print-directory test-asan
+	$(MAKE) --no-print-directory test-fuzz
 	$(MAKE) --no-print-directory test-web
 
 test-release: $(RELEASE)/build.ninja
@@ -44,6 +49,21 @@ test-release: $(RELEASE)/build.ninja
 test-asan: $(ASAN)/build.ninja
 	cmake --build $(ASAN) -j $(JOBS)
 	cd $(ASAN) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+
+$(FUZZ)/build.ninja:
+	CXX=clang++-14 cmake -S tests/fuzz -B $(FUZZ) $(CMAKE_GEN)
+
+# Each fuzzer from its seed corpus, with a fixed seed so that the run is the
+# same every time; new inputs go to a scratch corpus, not the tree.
+test-fuzz: $(FUZZ)/build.ninja
+	cmake --build $(FUZZ) -j $(JOBS)
+	tests/fuzz/run $(FUZZ) $(FUZZ_TEST_SECONDS) -seed=1
+
+# Longer runs with a fresh seed each time; a crash leaves its input in
+# $(FUZZ)/crashes and fails the run.
+fuzz: deps $(FUZZ)/build.ninja
+	cmake --build $(FUZZ) -j $(JOBS)
+	tests/fuzz/run $(FUZZ) $(FUZZ_SECONDS)
 
 bench: deps $(BENCH)/build.ninja
 	cmake --build $(BENCH) -j $(JOBS)

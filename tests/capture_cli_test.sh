@@ -50,6 +50,30 @@ case "$out" in "frames "*" hash "*) pass ;; *) fail "no hash line in: $out" ;; e
 "$capture" --frames 3 --fail SetDisplayMode >/dev/null 2>&1
 [ $? -eq 1 ] && pass || fail "a failed start should give status 1"
 grep -q "failed to set Displaymode" Nebla.log && pass || fail "the failure is logged"
+# No run can hang: a script that leaves the program inactive ends the run
+# through the outro, short of its frames (status 3), and says why.
+printf '400 focus lost\n' > inactive.script
+err=$(timeout 60 "$capture" --script inactive.script --frames 3 2>&1 >/dev/null)
+status=$?
+[ $status -eq 3 ] && pass || fail "an inactive end short of --frames should give status 3, got $status"
+case "$err" in *inactive*) pass ;; *) fail "no reason given for the early end: $err" ;; esac
+printf '400 focus lost\n3000 focus gained\n' > back.script
+timeout 60 "$capture" --script back.script --frames 3 >/dev/null 2>&1 && pass || fail "focus that comes back lets the run reach its frames"
+err=$(timeout 60 "$capture" --seconds 3 --time 2>&1)
+[ $? -eq 0 ] && pass || fail "a run ended by --seconds should exit 0"
+case "$err" in *"limit of 3.000 s"*"for "*" 20 frame steps"*) pass ;; *) fail "3 s of virtual time are 20 frame steps after the 2 s pause: $err" ;; esac
+"$capture" --seconds 0 >/dev/null 2>&1
+[ $? -eq 2 ] && pass || fail "--seconds 0 should give status 2"
+
+# A disk that fills up mid-run: the third frame's file is the full device.
+# The run stops there, says so and fails.
+mkdir full && ln -s /dev/full full/frame-00003.png
+err=$(timeout 60 "$capture" --frames 50 --png full 2>&1 >/dev/null)
+status=$?
+[ $status -ne 0 ] && [ $status -ne 2 ] && pass || fail "a failed frame write should fail the run, got status $status"
+case "$err" in *"cannot write full/frame-00003.png"*) pass ;; *) fail "the failed file is not named: $err" ;; esac
+[ -f full/frame-00002.png ] && [ ! -e full/frame-00010.png ] && pass || fail "the run should stop at the failed frame"
+
 # The same frames with one thread and with two: spray, light and overlay.
 {
   echo "0 mouse 320 240"

@@ -50,6 +50,58 @@ TEST_F(PlatformHeadless, IdleJumpsAcrossTheClockWrap) {
   EXPECT_EQ(backend().now(), 0x11u) << "with nothing ahead time still moves";
 }
 
+// What the capture tool relies on so that no run can go on for ever.
+TEST_F(PlatformHeadless, EscapeIsHeldAtTheVirtualTimeLimitNotBefore) {
+  backend().setTime(0xFFFFFF00u);
+  backend().setTimeLimit(1000);
+  backend().idle(0xFFFFFF00u + 999u);
+  EXPECT_EQ(GetAsyncKeyState(VK_ESCAPE), 0) << "setting the clock is not time passing";
+  backend().idle(std::nullopt);
+  EXPECT_NE(GetAsyncKeyState(VK_ESCAPE) & 0x8000, 0) << "the limit counts across the clock wrap";
+  EXPECT_EQ(backend().stopReason(), headless::StopReason::TimeLimit);
+}
+
+TEST_F(PlatformHeadless, AScriptThatEndsInactiveStopsTheRunOnceTheProgramHasTheEvent) {
+  backend().setStopWhenIdle(true);
+  backend().setScript({{Kind::FocusLost, 0, 0, 0, 100}, {Kind::FocusGained, 0, 0, 0, 200},
+                       {Kind::FocusLost, 0, 0, 0, 300}});
+  backend().idle(std::nullopt);
+  backend().setTime(250);
+  std::vector<InputEvent> taken;
+  backend().takeInput(taken);
+  EXPECT_EQ(GetAsyncKeyState(VK_ESCAPE), 0) << "focus came back; more events are ahead";
+  backend().setTime(300);
+  EXPECT_EQ(GetAsyncKeyState(VK_ESCAPE), 0) << "due, but not yet handed to the program";
+  backend().takeInput(taken);
+  EXPECT_NE(GetAsyncKeyState(VK_ESCAPE) & 0x8000, 0);
+  EXPECT_EQ(backend().stopReason(), headless::StopReason::Inactive);
+}
+
+TEST_F(PlatformHeadless, AnActiveRunStopsOnlyAfterThirtySecondsWithoutAFrameStep) {
+  backend().setStopWhenIdle(true);
+  IDirectDraw* dd = openDisplay(4, 4);
+  IDirectDrawSurface* front = primary(dd);
+  backend().idle(5000);
+  ASSERT_EQ(front->Flip(nullptr, DDFLIP_WAIT), DD_OK);
+  backend().idle(5000 + headless::kStallMs - 1);
+  EXPECT_EQ(GetAsyncKeyState(VK_ESCAPE), 0) << "the stall counts from the last flip";
+  backend().idle(std::nullopt);
+  EXPECT_NE(GetAsyncKeyState(VK_ESCAPE) & 0x8000, 0);
+  EXPECT_EQ(backend().stopReason(), headless::StopReason::Stalled);
+  dd->Release();
+}
+
+TEST_F(PlatformHeadless, WithoutStopWhenIdleTheRunGoesOnAfterTheScript) {
+  backend().setScript({{Kind::FocusLost, 0, 0, 0, 0}});
+  std::vector<InputEvent> taken;
+  backend().takeInput(taken);
+  backend().idle(headless::kStallMs * 2);
+  EXPECT_EQ(GetAsyncKeyState(VK_ESCAPE), 0);
+  backend().stopNow();
+  EXPECT_NE(GetAsyncKeyState(VK_ESCAPE) & 0x8000, 0);
+  EXPECT_EQ(backend().stopReason(), headless::StopReason::Requested);
+}
+
 TEST(PlatformScript, ReadsEveryEventKind) {
   const char* text =
       "# a comment line\n"
@@ -104,6 +156,11 @@ TEST(PlatformScript, ErrorsNameTheFileAndLine) {
       {"1 close 2\n", "s:1: unexpected text after 'close'"},
       {"1 jump\n", "s:1: unknown event 'jump'"},
       {"1\n", "s:1: missing event after the time"},
+      // Terminal escapes and other bytes from a damaged file stay inert.
+      {"1 key down \x1b[2J\n", "s:1: unknown key '\\x1B[2J'"},
+      {"\x80\\ close\n", "s:1: bad time '\\x80\\x5C'"},
+      {"1 key down 0123456789012345678901234567890123456789x\n",
+       "s:1: unknown key '0123456789012345678901234567890123456789...'"},
   };
   for (const Case& c : cases) {
     std::vector<InputEvent> e;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/entry.h"
+#include "capture_options.h"
 #include "particles/helper_thread.h"
 #include "platform/fault.h"
 #include "platform/headless/headless.h"
@@ -24,27 +25,7 @@ namespace {
 using namespace nebla;
 using platform::headless::PresentedFrame;
 
-constexpr const char* kUsage =
-    "usage: nebla-capture [options]\n"
-    "Runs Nebla headless and captures what it shows.\n"
-    "  --script FILE       timed input events (see README); without it, no input\n"
-    "  --frames N          after N frame steps Escape is held, so the run ends normally\n"
-    "  --png DIR           write presented frames as DIR/frame-00001.png ...\n"
-    "  --every K           with --png, keep every K-th frame (default 1)\n"
-    "  --hash              print 'frames N hash H' over every presented frame\n"
-    "  --fail CALL[#N][=R] make platform call CALL fail (at its N-th call, with result R)\n"
-    "  --time              print how long the run took and the frame steps per second\n"
-    "  --help              this text\n";
-
-struct Options {
-  std::string script;
-  std::optional<std::uint32_t> frames;
-  std::string pngDir;
-  std::uint32_t every = 1;
-  bool hash = false;
-  bool time = false;
-  std::vector<platform::FaultRule> faults;
-};
+using tools::CaptureOptions;
 
 // The WebAssembly build runs under node for its frame hash and has no PNG
 // library; it refuses --png.
@@ -65,12 +46,6 @@ bool writeFramePng(const std::string& path, const PresentedFrame& frame) {
 #endif
 }
 
-std::string knownCalls() {
-  std::string names;
-  for (std::string_view call : platform::faultableCalls()) names += " " + std::string(call);
-  return names;
-}
-
 // The frames' directory exists and takes files, or the run does not start.
 bool prepareDirectory(const std::string& dir) {
   std::error_code error;
@@ -89,65 +64,6 @@ bool prepareDirectory(const std::string& dir) {
   return writable;
 }
 
-bool parseCount(const char* text, std::uint32_t& value) {
-  char* end = nullptr;
-  unsigned long n = std::strtoul(text, &end, 10);
-  if (end == text || *end != '\0' || n == 0 || n > 0xFFFFFFFFul) return false;
-  value = static_cast<std::uint32_t>(n);
-  return true;
-}
-
-// Returns 0 to run, 1 after --help, 2 for a bad command line.
-int parseOptions(int argc, char** argv, Options& options) {
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-    bool needsValue = arg == "--script" || arg == "--frames" || arg == "--png" || arg == "--every" || arg == "--fail";
-    if (arg == "--help") {
-      std::fputs(kUsage, stdout);
-      return 1;
-    }
-    if (needsValue && value == nullptr) {
-      std::fprintf(stderr, "nebla-capture: %s needs a value\n", arg.c_str());
-      return 2;
-    }
-    std::uint32_t n = 0;
-    platform::FaultRule rule;
-    if (arg == "--script") {
-      options.script = value;
-    } else if (arg == "--frames" && parseCount(value, n)) {
-      options.frames = n;
-    } else if (arg == "--png") {
-      if (!kPngBuilt) {
-        std::fprintf(stderr, "nebla-capture: this build writes no PNG files (--png); use the native build\n");
-        return 2;
-      }
-      options.pngDir = value;
-    } else if (arg == "--every" && parseCount(value, n)) {
-      options.every = n;
-    } else if (arg == "--fail") {
-      if (!platform::parseFaultRule(value, rule)) {
-        std::fprintf(stderr, "nebla-capture: bad fault rule '%s': want CALL[#N][=RESULT], CALL one of:%s\n", value,
-                     knownCalls().c_str());
-        return 2;
-      }
-      options.faults.push_back(rule);
-    } else if (arg == "--hash") {
-      options.hash = true;
-      continue;
-    } else if (arg == "--time") {
-      options.time = true;
-      continue;
-    } else {
-      std::fprintf(stderr, "nebla-capture: bad option or value: %s%s%s\n%s", arg.c_str(),
-                   value && needsValue ? " " : "", value && needsValue ? value : "", kUsage);
-      return 2;
-    }
-    ++i;
-  }
-  return 0;
-}
-
 // FNV-1a over the pixels and the palette of every presented frame.
 struct FrameHash {
   std::uint64_t value = 1469598103934665603ull;
@@ -159,7 +75,7 @@ struct FrameHash {
 
 class Recorder {
  public:
-  explicit Recorder(const Options& options) : options_(options), progress_(isatty(2) && options.frames) {}
+  explicit Recorder(const CaptureOptions& options) : options_(options), progress_(isatty(2) != 0) {}
 
   void operator()(const PresentedFrame& frame) {
     ++count_;
@@ -168,8 +84,9 @@ class Recorder {
       hash_.add(frame.palette.data(), sizeof(frame.palette));
     }
     if (frame.fromFlip) ++flips_;
-    if (!options_.pngDir.empty() && count_ % options_.every == 0) writeFrame(frame);
-    if (progress_ && frame.fromFlip) showProgress();
+    // After a failed write the run is ending: no more files.
+    if (!options_.pngDir.empty() && !writeFailed_ && count_ % options_.every == 0) writeFrame(frame);
+    if (progress_ && frame.fromFlip) showProgress(frame.time);
   }
 
   std::uint32_t count() const { return count_; }
@@ -185,21 +102,24 @@ class Recorder {
     char name[32];
     std::snprintf(name, sizeof name, "frame-%05u.png", count_);
     std::string path = options_.pngDir + "/" + name;
-    if (!writeFramePng(path, frame) && !writeFailed_) {
+    if (!writeFramePng(path, frame)) {
       std::fprintf(stderr, "nebla-capture: cannot write %s\n", path.c_str());
       writeFailed_ = true;
     }
   }
 
-  void showProgress() const {
-    std::uint32_t total = *options_.frames;
-    std::uint32_t done = flips_ < total ? flips_ : total;
-    int width = 40, filled = static_cast<int>(std::uint64_t{done} * width / total);
-    std::fprintf(stderr, "\r[%.*s%*s] %u/%u frames", filled, "########################################",
-                 width - filled, "", done, total);
+  // Against --frames when given, otherwise against the virtual-time limit.
+  void showProgress(platform::DWORD time) const {
+    bool byFrames = options_.frames.has_value();
+    std::uint32_t total = byFrames ? *options_.frames : *options_.limitMs / 1000;
+    std::uint32_t done = byFrames ? flips_ : time / 1000;
+    done = done < total ? done : total;
+    int width = 40, filled = total ? static_cast<int>(std::uint64_t{done} * width / total) : width;
+    std::fprintf(stderr, "\r[%.*s%*s] %u/%u %s", filled, "########################################",
+                 width - filled, "", done, total, byFrames ? "frames" : "s");
   }
 
-  const Options& options_;
+  const CaptureOptions& options_;
   bool progress_;
   std::uint32_t count_ = 0;
   std::uint32_t flips_ = 0;
@@ -207,23 +127,57 @@ class Recorder {
   bool writeFailed_ = false;
 };
 
+
+// Says on stderr why a run ended other than by its --frames count.
+void reportStop(platform::headless::StopReason reason, const CaptureOptions& options,
+                std::uint32_t flips) {
+  using platform::headless::StopReason;
+  switch (reason) {
+    case StopReason::TimeLimit:
+      std::fprintf(stderr, "nebla-capture: ended after %u frame steps at the limit of %.3f s of virtual time\n",
+                   flips, *options.limitMs / 1000.0);
+      break;
+    case StopReason::Inactive:
+      std::fprintf(stderr, "nebla-capture: ended after %u frame steps: the script is over and left the program inactive\n",
+                   flips);
+      break;
+    case StopReason::Stalled:
+      std::fprintf(stderr, "nebla-capture: ended after %u frame steps: the script is over and no frame step came for %u s\n",
+                   flips, platform::headless::kStallMs / 1000);
+      break;
+    default:
+      break;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  Options options;
-  if (int status = parseOptions(argc, argv, options)) return status == 1 ? 0 : 2;
-  std::vector<platform::InputEvent> events;
+  CaptureOptions options;
   std::string error;
+  switch (tools::parseCaptureOptions(argc, argv, kPngBuilt, options, error)) {
+    case tools::ParseResult::Help: std::fputs(tools::kCaptureUsage, stdout); return 0;
+    case tools::ParseResult::Refused: std::fprintf(stderr, "nebla-capture: %s\n", error.c_str()); return 2;
+    case tools::ParseResult::Run: break;
+  }
+  std::vector<platform::InputEvent> events;
   if (!options.script.empty() && !platform::headless::loadScript(options.script, events, error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 2;
   }
   if (!options.pngDir.empty() && !prepareDirectory(options.pngDir)) return 2;
   platform::headless::HeadlessSession session;
+  platform::headless::HeadlessBackend& backend = session.backend();
   Recorder recorder(options);
-  session.backend().setScript(std::move(events));
-  session.backend().setEscapeAfterFlips(options.frames);
-  session.backend().setFrameCallback([&recorder](const PresentedFrame& f) { recorder(f); });
+  backend.setScript(std::move(events));
+  backend.setEscapeAfterFlips(options.frames);
+  backend.setTimeLimit(options.limitMs);
+  backend.setStopWhenIdle(true);
+  // A frame that cannot be written ends the run at once, the normal way.
+  backend.setFrameCallback([&recorder, &backend](const PresentedFrame& f) {
+    recorder(f);
+    if (recorder.failed()) backend.stopNow();
+  });
   for (const auto& rule : options.faults) platform::injectFault(rule);
   // Recording is about throughput: the second thread takes part of each
   // frame step (NEBLA_THREADS=1 keeps to one).
@@ -232,6 +186,7 @@ int main(int argc, char** argv) {
   int status = app::WinMain(platform::GetModuleHandleA(nullptr), nullptr, nullptr, 0);
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   recorder.finish();
+  reportStop(backend.stopReason(), options, recorder.flips());
   if (options.hash) std::printf("frames %u hash %016llx\n", recorder.count(), static_cast<unsigned long long>(recorder.hash()));
   if (options.time) {
     // Frame steps are the flipped frames; the outro draws straight on the
@@ -240,7 +195,8 @@ int main(int argc, char** argv) {
                 seconds, recorder.count(), recorder.flips(), seconds > 0 ? recorder.flips() / seconds : 0.0);
   }
   // Frames that could not be written make the run a failure, whatever the
-  // program's own status.
-  if (recorder.failed()) return status != 0 ? status : 1;
-  return status;
+  // program's own status; so does a run that ended short of its frames.
+  if (status != 0) return status;
+  if (recorder.failed()) return 1;
+  return options.frames && recorder.flips() < *options.frames ? 3 : 0;
 }

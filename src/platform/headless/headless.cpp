@@ -32,6 +32,10 @@ void HeadlessBackend::reset() {
   windows_ = 0;
   windowTitle_.clear();
   displayOpen_ = false;
+  stopReason_ = StopReason::None;
+  elapsed_ = 0;
+  lastFlipElapsed_ = 0;
+  focusLost_ = false;
 }
 
 void HeadlessBackend::setScript(std::vector<InputEvent> events) {
@@ -47,17 +51,26 @@ void HeadlessBackend::setEscapeAfterFlips(std::optional<std::uint32_t> flips) {
   escapeAfterFlips_ = flips;
 }
 
+void HeadlessBackend::setTimeLimit(std::optional<DWORD> ms) { timeLimit_ = ms; }
+
+void HeadlessBackend::setStopWhenIdle(bool stop) { stopWhenIdle_ = stop; }
+
 void HeadlessBackend::setFrameCallback(FrameCallback callback) { callback_ = std::move(callback); }
 
 void HeadlessBackend::setDisplayAvailable(bool available) { displayAvailable_ = available; }
 
 void HeadlessBackend::setModeAvailable(bool available) { modeAvailable_ = available; }
 
-void HeadlessBackend::setTime(DWORD ms) { advanceTo(ms); }
+// Moving the clock is not time passing: it counts towards no limit.
+void HeadlessBackend::setTime(DWORD ms) {
+  clock_ = ms;
+  advanceTo(ms);
+}
 
 // Scripted events whose time has come press and release the keys at once;
 // the program sees their messages when it next looks at the queue.
 void HeadlessBackend::advanceTo(DWORD time) {
+  elapsed_ += time - clock_;
   clock_ = time;
   while (nextEvent_ < script_.size() && script_[nextEvent_].time <= clock_) {
     const InputEvent& e = script_[nextEvent_++];
@@ -68,7 +81,23 @@ void HeadlessBackend::advanceTo(DWORD time) {
     if (e.kind == Kind::LeftUp) keysDown_.erase(VK_LBUTTON);
     if (e.kind == Kind::RightDown) keysDown_.insert(VK_RBUTTON);
     if (e.kind == Kind::RightUp) keysDown_.erase(VK_RBUTTON);
+    if (e.kind == Kind::FocusLost) focusLost_ = true;
+    if (e.kind == Kind::FocusGained) focusLost_ = false;
   }
+  checkStop();
+}
+
+void HeadlessBackend::stop(StopReason reason) {
+  if (stopReason_ == StopReason::None) stopReason_ = reason;
+}
+
+// The focus events count once the program has been handed them.
+void HeadlessBackend::checkStop() {
+  if (escapeAfterFlips_ && flips_ >= *escapeAfterFlips_) stop(StopReason::Frames);
+  if (timeLimit_ && elapsed_ >= *timeLimit_) stop(StopReason::TimeLimit);
+  if (!stopWhenIdle_ || nextDelivery_ < script_.size()) return;
+  if (focusLost_) stop(StopReason::Inactive);
+  if (elapsed_ - lastFlipElapsed_ >= kStallMs) stop(StopReason::Stalled);
 }
 
 DWORD HeadlessBackend::now() { return clock_; }
@@ -87,10 +116,12 @@ void HeadlessBackend::busyWait() { advanceTo(clock_ + 1); }
 
 void HeadlessBackend::takeInput(std::vector<InputEvent>& events) {
   for (; nextDelivery_ < nextEvent_; ++nextDelivery_) events.push_back(script_[nextDelivery_]);
+  checkStop();
 }
 
 bool HeadlessBackend::keyDown(int key) {
-  if (key == VK_ESCAPE && escapeAfterFlips_ && flips_ >= *escapeAfterFlips_) return true;
+  if (key == VK_ESCAPE) checkStop();
+  if (key == VK_ESCAPE && stopReason_ != StopReason::None) return true;
   return keysDown_.contains(key);
 }
 
@@ -107,7 +138,11 @@ void HeadlessBackend::closeDisplay() { displayOpen_ = false; }
 
 void HeadlessBackend::present(const Presentation& frame) {
   ++presents_;
-  if (frame.fromFlip) ++flips_;
+  if (frame.fromFlip) {
+    ++flips_;
+    lastFlipElapsed_ = elapsed_;
+    checkStop();
+  }
   if (!callback_) return;
   // One frame record, reused: its pixel buffer keeps its size.
   PresentedFrame& out = presented_;

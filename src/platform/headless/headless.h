@@ -6,6 +6,11 @@
 // the clock jumps to the earlier of the next timer tick and the next
 // scripted event (1 ms when there is neither); during a busy wait on
 // GetTickCount it moves 1 ms per reading.
+//
+// A run ends the way a user ends it, with Escape held down: after a chosen
+// number of frame steps, at a virtual-time limit, or when no frame step can
+// come any more because the script has ended with the program inactive, or
+// has ended and the frame steps have stopped for another reason.
 #pragma once
 
 #include <array>
@@ -32,6 +37,13 @@ struct PresentedFrame {
 
 using FrameCallback = std::function<void(const PresentedFrame&)>;
 
+// Why Escape reads as held down.
+enum class StopReason { None, Frames, TimeLimit, Inactive, Stalled, Requested };
+
+// Virtual time without a frame step, after the script's last event, that
+// counts as stalled.
+constexpr DWORD kStallMs = 30000;
+
 class HeadlessBackend final : public Backend {
  public:
   // Back to clock 0, no script, nothing pending, keys up, counters 0, no
@@ -42,6 +54,16 @@ class HeadlessBackend final : public Backend {
   void setScript(std::vector<InputEvent> events);
   // After this many presented Flip frames, Escape reads as held down.
   void setEscapeAfterFlips(std::optional<std::uint32_t> flips);
+  // After this much virtual time from the clock's start, Escape reads as
+  // held down.
+  void setTimeLimit(std::optional<DWORD> ms);
+  // Once the script's events have all been handed out: with the focus lost
+  // (by the script) Escape reads as held down at once; otherwise after
+  // kStallMs without a frame step. Off by default, since tests drive the
+  // program past the end of their scripts.
+  void setStopWhenIdle(bool stop);
+  // Escape reads as held down from now on.
+  void stopNow() { stop(StopReason::Requested); }
   // Receives every presented frame (Flip or drawing on the screen).
   void setFrameCallback(FrameCallback callback);
   // Whether DirectDrawCreate finds a display (default yes).
@@ -52,6 +74,8 @@ class HeadlessBackend final : public Backend {
   void setTime(DWORD ms);
 
   std::uint32_t flipCount() const { return flips_; }
+  // The first reason Escape was held for; None while it is not.
+  StopReason stopReason() const { return stopReason_; }
   std::uint32_t presentCount() const { return presents_; }
   bool pointerVisible() const { return pointerVisible_; }
   bool windowOpen() const { return windows_ > 0; }
@@ -73,6 +97,8 @@ class HeadlessBackend final : public Backend {
 
  private:
   void advanceTo(DWORD time);
+  void checkStop();
+  void stop(StopReason reason);
 
   DWORD clock_ = 0;
   std::vector<InputEvent> script_;
@@ -80,6 +106,12 @@ class HeadlessBackend final : public Backend {
   std::size_t nextDelivery_ = 0;  // first due event not yet handed out
   std::set<int> keysDown_;
   std::optional<std::uint32_t> escapeAfterFlips_;
+  std::optional<DWORD> timeLimit_;
+  bool stopWhenIdle_ = false;
+  StopReason stopReason_ = StopReason::None;
+  DWORD elapsed_ = 0;         // virtual time since the clock's start
+  DWORD lastFlipElapsed_ = 0;
+  bool focusLost_ = false;    // as the script's focus events left it
   FrameCallback callback_;
   PresentedFrame presented_;
   bool displayAvailable_ = true;

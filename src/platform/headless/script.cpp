@@ -2,6 +2,7 @@
 #include "platform/headless/script.h"
 
 #include <charconv>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -79,18 +80,18 @@ std::string readEvent(const std::vector<std::string_view>& w, InputEvent& e) {
                : "";
   }
   if (count < 3 || !pairEvent(what, w[2], e.kind))
-    return "unknown event '" + std::string(what) + "'";
+    return "unknown event " + quoted(what);
   bool isKey = e.kind == Kind::KeyDown || e.kind == Kind::KeyUp;
   if (!isKey) return count == 3 ? "" : "unexpected text after the event";
   if (count != 4) return "expected 'key down|up NAME'";
   e.key = scriptKeyCode(w[3]);
-  if (e.key < 0) return "unknown key '" + std::string(w[3]) + "'";
+  if (e.key < 0) return "unknown key " + quoted(w[3]);
   return "";
 }
 
 std::string readLine(std::string_view line, DWORD previous, InputEvent& e) {
   std::vector<std::string_view> w = words(line);
-  if (!number(w[0], e.time)) return "bad time '" + std::string(w[0]) + "'";
+  if (!number(w[0], e.time)) return "bad time " + quoted(w[0]);
   if (e.time < previous)
     return "time " + std::to_string(e.time) + " is before the previous event's " +
            std::to_string(previous);
@@ -99,6 +100,21 @@ std::string readLine(std::string_view line, DWORD previous, InputEvent& e) {
 }
 
 }  // namespace
+
+std::string quoted(std::string_view word) {
+  constexpr std::size_t kLongest = 40;
+  std::string out = "'";
+  for (unsigned char c : word.substr(0, kLongest)) {
+    if (c >= 0x20 && c < 0x7F && c != '\\') {
+      out += static_cast<char>(c);
+    } else {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    }
+  }
+  return out + (word.size() > kLongest ? "...'" : "'");
+}
 
 int scriptKeyCode(std::string_view name) {
   if (name.size() == 1 && name[0] >= '0' && name[0] <= '9') return name[0];

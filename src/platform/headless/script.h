@@ -32,6 +32,11 @@ bool parseScript(std::string_view text, std::string_view fileName, std::vector<I
 // Reads and parses a script file; error as above, or "FILE: cannot read".
 bool loadScript(const std::string& path, std::vector<InputEvent>& events, std::string& error);
 
+// A word from a script or a command line, in single quotes, as it may
+// appear in a one-line message: bytes that are not printable ASCII (and the
+// backslash) become \xNN, and words past 40 bytes are cut short with "...".
+std::string quoted(std::string_view word);
+
 // Virtual-key code of a script key name; -1 for an unknown name.
 int scriptKeyCode(std::string_view name);
 

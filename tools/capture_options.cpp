@@ -1,0 +1,125 @@
+// The capture tool's command line: every value is checked here, before
+// anything runs.
+#include "capture_options.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <string_view>
+
+#include "platform/headless/script.h"
+
+namespace nebla::tools {
+
+const char* const kCaptureUsage =
+    "usage: nebla-capture [options]\n"
+    "Runs Nebla headless and captures what it shows.\n"
+    "  --script FILE       timed input events (see README); without it, no input\n"
+    "  --frames N          after N frame steps Escape is held, so the run ends normally\n"
+    "  --seconds S         hold Escape after S seconds of virtual time (default 600\n"
+    "                      when neither --frames nor --seconds is given)\n"
+    "  --png DIR           write presented frames as DIR/frame-00001.png ...\n"
+    "  --every K           with --png, keep every K-th frame (default 1)\n"
+    "  --hash              print 'frames N hash H' over every presented frame\n"
+    "  --fail CALL[#N][=R] make platform call CALL fail (at its N-th call, with result R)\n"
+    "  --time              print how long the run took and the frame steps per second\n"
+    "  --help              this text\n"
+    "A run also ends once the script is over and no frame step can follow (the\n"
+    "program inactive, or 30 s of virtual time without one); it says why on stderr.\n"
+    "Exit status: 0 done, 1 the program could not start or a frame file could not\n"
+    "be written, 2 a bad command line, 3 the run ended before its N frame steps.\n";
+
+namespace {
+
+// Whole decimal numbers only: no sign, no spaces, no trailing text.
+bool parseCount(std::string_view text, std::uint32_t& value) {
+  if (text.empty() || text.size() > 10) return false;
+  std::uint64_t n = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    n = n * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  if (n == 0 || n > 0xFFFFFFFFu) return false;
+  value = static_cast<std::uint32_t>(n);
+  return true;
+}
+
+// Seconds as a plain decimal, from 1 ms up to 24 days (the clock's half
+// range), rounded up to whole milliseconds.
+bool parseSeconds(const std::string& text, std::uint32_t& ms) {
+  if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos) return false;
+  char* end = nullptr;
+  double seconds = std::strtod(text.c_str(), &end);
+  if (end != text.c_str() + text.size() || !std::isfinite(seconds)) return false;
+  double rounded = std::ceil(seconds * 1000.0);
+  if (rounded < 1.0 || rounded > 2073600000.0) return false;
+  ms = static_cast<std::uint32_t>(rounded);
+  return true;
+}
+
+std::string knownCalls() {
+  std::string names;
+  for (std::string_view call : platform::faultableCalls()) names += " " + std::string(call);
+  return names;
+}
+
+bool takesValue(std::string_view arg) {
+  return arg == "--script" || arg == "--frames" || arg == "--seconds" || arg == "--png" ||
+         arg == "--every" || arg == "--fail";
+}
+
+// One option with its value; false with a reason in message.
+bool applyValue(std::string_view arg, const std::string& value, bool pngBuilt,
+                CaptureOptions& options, std::string& message) {
+  std::uint32_t n = 0;
+  platform::FaultRule rule;
+  bool good = !value.empty();
+  if (arg == "--script") {
+    options.script = value;
+  } else if (arg == "--frames" && (good = parseCount(value, n))) {
+    options.frames = n;
+  } else if (arg == "--seconds" && (good = parseSeconds(value, n))) {
+    options.limitMs = n;
+  } else if (arg == "--every" && (good = parseCount(value, n))) {
+    options.every = n;
+  } else if (arg == "--png") {
+    if (!pngBuilt) {
+      message = "this build writes no PNG files (--png); use the native build";
+      return false;
+    }
+    options.pngDir = value;
+  } else if (arg == "--fail" && !(good = platform::parseFaultRule(value, rule))) {
+    message = "bad fault rule " + platform::headless::quoted(value) + ": want CALL[#N][=RESULT], CALL one of:" + knownCalls();
+    return false;
+  } else if (arg == "--fail") {
+    options.faults.push_back(rule);
+  }
+  if (!good) message = "bad value for " + std::string(arg) + ": " + platform::headless::quoted(value);
+  return good;
+}
+
+}  // namespace
+
+ParseResult parseCaptureOptions(int argc, const char* const* argv, bool pngBuilt,
+                                CaptureOptions& options, std::string& message) {
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (arg == "--help") return ParseResult::Help;
+    if (arg == "--hash" || arg == "--time") {
+      (arg == "--hash" ? options.hash : options.time) = true;
+      continue;
+    }
+    if (!takesValue(arg)) {
+      message = "unknown option: " + platform::headless::quoted(arg) + " (--help lists the options)";
+      return ParseResult::Refused;
+    }
+    if (i + 1 >= argc) {
+      message = std::string(arg) + " needs a value";
+      return ParseResult::Refused;
+    }
+    if (!applyValue(arg, argv[++i], pngBuilt, options, message)) return ParseResult::Refused;
+  }
+  if (!options.frames && !options.limitMs) options.limitMs = kDefaultLimitSeconds * 1000;
+  return ParseResult::Run;
+}
+
+}  // namespace nebla::tools
