@@ -15,7 +15,7 @@ FUZZ_SECONDS ?= 300
 EMENV := NODE_PATH=/usr/share/nodejs
 CMAKE_GEN := -G Ninja
 
-.PHONY: all deps run check test test-release test-asan test-fuzz fuzz bench test-web web web-bench web-test-deps serve clean
+.PHONY: all deps run check soak test test-release test-asan test-fuzz fuzz bench test-web web web-bench web-test-deps serve clean
 
 all: $(RELEASE)/build.ninja
 	cmake --build $(RELEASE) -j $(JOBS)
@@ -49,6 +49,11 @@ test-release: $(RELEASE)/build.ninja
 test-asan: $(ASAN)/build.ninja
 	cmake --build $(ASAN) -j $(JOBS)
 	cd $(ASAN) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+
+# One hour of virtual time at the heaviest settings (72,000 frame steps).
+soak: deps $(RELEASE)/build.ninja
+	cmake --build $(RELEASE) -j $(JOBS) --target nebla-soak
+	$(RELEASE)/tests/nebla-soak --steps 72000
 
 $(FUZZ)/build.ninja:
 	CXX=clang++-14 cmake -S tests/fuzz -B $(FUZZ) $(CMAKE_GEN)

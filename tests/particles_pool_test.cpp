@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <deque>
 #include <random>
-#include <set>
 #include <vector>
 
 #include "particles/particle_system.h"
+#include "ring_check.h"
 #include "platform/fault.h"
 
 using nebla::particles::ParticleSystem;
@@ -28,24 +28,7 @@ void spawnPlain(ParticleSystem& ps, std::uint16_t life = 5) {
   ps.spawn(life, 10, 10, 500, 0.0, 0.0, 0.0, -1, -1, false);
 }
 
-// Both rings circular, prev the inverse of next, every record in exactly
-// one ring, and the count right.
-void expectRingsConsistent(const ParticleSystem& ps) {
-  std::set<std::int32_t> seen;
-  for (std::int32_t head : {ps.activeHead, ps.freeHead}) {
-    std::int32_t i = head;
-    do {
-      std::int32_t n = ps.records[i].next;
-      ASSERT_EQ(ps.records[n].prev, i);
-      if (i != head) {
-        ASSERT_TRUE(seen.insert(i).second) << "record " << i << " in two rings";
-      }
-      i = n;
-    } while (i != head && seen.size() <= ps.poolSize);
-  }
-  EXPECT_EQ(seen.size(), ps.poolSize - 2);
-  EXPECT_EQ(static_cast<std::int32_t>(walk(ps, ps.activeHead).size()), ps.activeCount());
-}
+void expectRingsConsistent(const ParticleSystem& ps) { EXPECT_EQ(nebla::testing::ringFault(ps), ""); }
 
 }  // namespace
 
