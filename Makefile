@@ -1,4 +1,5 @@
 # Front door: `make run` runs the demo, `make test` runs every test,
+# `make check` is the quick loop (release build, unit tests only),
 # `make bench` runs the benchmarks, `make web` builds the page and
 # `make serve` serves it on localhost.
 PORT ?= 8080
@@ -35,6 +36,12 @@ $(BENCH)/build.ninja:
 run: deps $(RELEASE)/build.ninja
 	cmake --build $(RELEASE) -j $(JOBS)
 	scripts/run-demo $(RELEASE)
+
+# The quick loop after a small change: no packages, no sanitizers, no
+# window, browser, fuzzing or soak.
+check: $(RELEASE)/build.ninja
+	cmake --build $(RELEASE) -j $(JOBS) --target nebla_tests
+	cd $(RELEASE) && ctest -L unit -j $(JOBS) --output-on-failure
 
 test: deps
 	$(MAKE) --no-print-directory test-release

@@ -84,13 +84,20 @@ TEST_F(DiagLog, StartEmptiesAnEarlierLog) {
   EXPECT_EQ(contents(), "");
 }
 
+// A log that cannot be opened costs the file's lines only: errors still
+// reach stderr, nothing throws, and the next log opened works in full.
 TEST_F(DiagLog, UnopenableFileDropsLinesQuietly) {
   fs::path bad = dir / "missing-dir" / "Nebla.log";
   openLog(bad.c_str(), 3);
-  logError("dropped", 1);
+  ::testing::internal::CaptureStderr();
+  logError("still on stderr", 7);
+  logWarning("dropped");
   logInfo("dropped too");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "    ERROR:still on stderr7\n");
   EXPECT_FALSE(fs::exists(bad));
-  EXPECT_EQ(LogLevel, 3);
+  openLog(file.c_str(), 3);
+  logInfo("after a failed open");
+  EXPECT_EQ(contents(), "after a failed open\n") << "a failed open must not leave the stream failing";
 }
 
 }  // namespace
