@@ -65,6 +65,20 @@ case "$err" in *"limit of 3.000 s"*"for "*" 20 frame steps"*) pass ;; *) fail "3
 "$capture" --seconds 0 >/dev/null 2>&1
 [ $? -eq 2 ] && pass || fail "--seconds 0 should give status 2"
 
+# Whatever platform call fails, every time, the run ends: by the program's
+# own exit, the outro, or the tool giving up with status 4 and a reason.
+calls=$("$capture" --fail x 2>&1 | sed 's/.*one of://')
+[ -n "$calls" ] && pass || fail "no list of calls"
+for call in $calls; do
+  err=$(timeout 60 "$capture" --frames 50 --fail "$call" 2>&1 >/dev/null)
+  status=$?
+  case $status in
+    0 | 1 | 3) pass ;;
+    4) case "$err" in *"giving up"*) pass ;; *) fail "--fail $call: status 4 without a reason: $err" ;; esac ;;
+    *) fail "--fail $call: the run did not end properly (status $status)" ;;
+  esac
+done
+
 # A disk that fills up mid-run: the third frame's file is the full device.
 # The run stops there, says so and fails.
 mkdir full && ln -s /dev/full full/frame-00003.png

@@ -2,6 +2,9 @@
 // what it showed: PNG frames, a hash over every frame, the run's timing.
 #include <unistd.h>
 
+#include <atomic>
+#include <csignal>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -128,6 +131,67 @@ class Recorder {
 };
 
 
+// The last guard against a run that cannot end: a fault rule can keep the
+// program from ever seeing Escape or its quit message (GetAsyncKeyState,
+// PeekMessageA, PostQuitMessage), or from leaving a wait (GetTickCount).
+// When no frame has been presented for this long in real time, the run is
+// given up. Frame steps take milliseconds, so a working run never waits
+// that long.
+constexpr unsigned kStuckSeconds = 10;
+std::atomic<std::uint32_t> framesSinceAlarm{0};
+
+void watchdog(int) {
+  if (framesSinceAlarm.exchange(0) != 0) {
+    alarm(kStuckSeconds);
+    return;
+  }
+  const char message[] =
+      "nebla-capture: no frame for 10 s of real time: the program cannot end (a --fail rule?); giving up\n";
+  ssize_t written = write(2, message, sizeof message - 1);
+  (void)written;
+  std::_Exit(4);
+}
+
+// The WebAssembly build has no signals; it runs only under tests.
+void startWatchdog() {
+#ifndef __EMSCRIPTEN__
+  std::signal(SIGALRM, watchdog);
+  alarm(kStuckSeconds);
+#endif
+}
+
+void stopWatchdog() {
+#ifndef __EMSCRIPTEN__
+  alarm(0);
+#endif
+}
+
+// Virtual time the program gets to end (the outro takes seconds) once
+// Escape is held; after that the run is given up, as above.
+constexpr platform::DWORD kEndingMs = 60000;
+
+// Gives up a run whose program goes on presenting frames long after it was
+// asked to end.
+class EndingGuard {
+ public:
+  explicit EndingGuard(const platform::headless::HeadlessBackend& backend) : backend_(backend) {}
+
+  void operator()(const PresentedFrame& frame) {
+    if (backend_.stopReason() == platform::headless::StopReason::None) return;
+    if (!stoppedAt_) stoppedAt_ = frame.time;
+    if (frame.time - *stoppedAt_ <= kEndingMs) return;
+    std::fprintf(stderr,
+                 "nebla-capture: the program did not end within 60 s of virtual time of Escape being held "
+                 "(a --fail rule?); giving up\n");
+    std::fflush(nullptr);
+    std::_Exit(4);
+  }
+
+ private:
+  const platform::headless::HeadlessBackend& backend_;
+  std::optional<platform::DWORD> stoppedAt_;
+};
+
 // Says on stderr why a run ended other than by its --frames count.
 void reportStop(platform::headless::StopReason reason, const CaptureOptions& options,
                 std::uint32_t flips) {
@@ -169,22 +233,27 @@ int main(int argc, char** argv) {
   platform::headless::HeadlessSession session;
   platform::headless::HeadlessBackend& backend = session.backend();
   Recorder recorder(options);
+  EndingGuard endingGuard(backend);
   backend.setScript(std::move(events));
   backend.setEscapeAfterFlips(options.frames);
   backend.setTimeLimit(options.limitMs);
   backend.setStopWhenIdle(true);
   // A frame that cannot be written ends the run at once, the normal way.
-  backend.setFrameCallback([&recorder, &backend](const PresentedFrame& f) {
+  backend.setFrameCallback([&recorder, &backend, &endingGuard](const PresentedFrame& f) {
     recorder(f);
+    endingGuard(f);
+    framesSinceAlarm.fetch_add(1, std::memory_order_relaxed);
     if (recorder.failed()) backend.stopNow();
   });
   for (const auto& rule : options.faults) platform::injectFault(rule);
   // Recording is about throughput: the second thread takes part of each
   // frame step (NEBLA_THREADS=1 keeps to one).
   particles::HelperThread::setEnabled(true);
+  startWatchdog();
   auto start = std::chrono::steady_clock::now();
   int status = app::WinMain(platform::GetModuleHandleA(nullptr), nullptr, nullptr, 0);
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  stopWatchdog();
   recorder.finish();
   reportStop(backend.stopReason(), options, recorder.flips());
   if (options.hash) std::printf("frames %u hash %016llx\n", recorder.count(), static_cast<unsigned long long>(recorder.hash()));

@@ -26,7 +26,9 @@ const char* const kCaptureUsage =
     "A run also ends once the script is over and no frame step can follow (the\n"
     "program inactive, or 30 s of virtual time without one); it says why on stderr.\n"
     "Exit status: 0 done, 1 the program could not start or a frame file could not\n"
-    "be written, 2 a bad command line, 3 the run ended before its N frame steps.\n";
+    "be written, 2 a bad command line, 3 the run ended before its N frame steps,\n"
+    "4 the program could not end (no frame for 10 s of real time, or still going\n"
+    "60 s of virtual time after Escape was held) and was given up.\n";
 
 namespace {
 
