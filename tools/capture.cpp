@@ -130,15 +130,18 @@ class Recorder {
   bool writeFailed_ = false;
 };
 
-
-// The last guard against a run that cannot end: a fault rule can keep the
-// program from ever seeing Escape or its quit message (GetAsyncKeyState,
-// PeekMessageA, PostQuitMessage), or from leaving a wait (GetTickCount).
-// When no frame has been presented for this long in real time, the run is
-// given up. Frame steps take milliseconds, so a working run never waits
-// that long.
-constexpr unsigned kStuckSeconds = 10;
+// The last guards against a run that cannot end, both for fault rules that
+// take away what the program needs to quit. Failing PeekMessageA or
+// GetTickCount every time keeps the program in a loop that presents
+// nothing: when no frame has come for kStuckSeconds of real time, the run is
+// given up (frame steps take milliseconds, so a working run never waits that
+// long). Failing GetAsyncKeyState or PostQuitMessage lets it run on
+// without ending: the EndingGuard below.
 std::atomic<std::uint32_t> framesSinceAlarm{0};
+
+// The WebAssembly build has no signals; it runs only under tests.
+#ifndef __EMSCRIPTEN__
+constexpr unsigned kStuckSeconds = 10;
 
 void watchdog(int) {
   if (framesSinceAlarm.exchange(0) != 0) {
@@ -152,19 +155,16 @@ void watchdog(int) {
   std::_Exit(4);
 }
 
-// The WebAssembly build has no signals; it runs only under tests.
 void startWatchdog() {
-#ifndef __EMSCRIPTEN__
   std::signal(SIGALRM, watchdog);
   alarm(kStuckSeconds);
-#endif
 }
 
-void stopWatchdog() {
-#ifndef __EMSCRIPTEN__
-  alarm(0);
+void stopWatchdog() { alarm(0); }
+#else
+void startWatchdog() {}
+void stopWatchdog() {}
 #endif
-}
 
 // Virtual time the program gets to end (the outro takes seconds) once
 // Escape is held; after that the run is given up, as above.
