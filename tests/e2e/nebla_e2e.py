@@ -6,16 +6,20 @@ drives it with xdotool and reads the screen with ImageMagick's import:
 frames on screen, smoke under the pointer, the Trible picture, a colour
 switch, Alt+Enter, PrintScreen, quitting with Escape and with a close
 request (WM_DELETE_WINDOW, as a window manager sends it), a renderer the
-user names, and a start without any display.
+user names, and a start without any display. Then the window under stress:
+minimised and restored, the focus taken by another client and given back,
+resized, Alt+Enter ten times in a row, and PrintScreen where nothing can be
+written; and the reasons given when SDL cannot start or open the window.
 
 Usage: nebla_e2e.py PATH_TO_NEBLA
-Needs Xvfb, xdotool, ImageMagick (import, convert) and libX11; Python's
-standard library only.
+Needs Xvfb, xdotool, xmessage (the other client), ImageMagick (import,
+convert) and libX11; Python's standard library only.
 """
 
 import ctypes
 import ctypes.util
 import os
+import re
 import select
 import signal
 import subprocess
@@ -182,14 +186,19 @@ def read_png(path):
 
 
 class Placement:
-    """The 640 x 480 picture scaled to fit the window with its aspect kept."""
+    """The 640 x 480 picture scaled to fit the window with its aspect kept;
+    with whole set, at the largest whole multiple that fits, as the window
+    draws it without graphics hardware (always so under Xvfb)."""
 
-    def __init__(self, x, y, width, height):
+    def __init__(self, x, y, width, height, whole=False):
         self.window = (x, y, width, height)
         if width * IMAGE_H <= height * IMAGE_W:
             w, h = width, (width * IMAGE_H + IMAGE_W // 2) // IMAGE_W
         else:
             w, h = (height * IMAGE_W + IMAGE_H // 2) // IMAGE_H, height
+        if whole and w >= IMAGE_W and h >= IMAGE_H:
+            self.scale = min(w // IMAGE_W, h // IMAGE_H)
+            w, h = IMAGE_W * self.scale, IMAGE_H * self.scale
         self.x, self.y = x + (width - w) // 2, y + (height - h) // 2
         self.w, self.h = w, h
 
@@ -216,10 +225,11 @@ class Placement:
 
 
 class Nebla:
-    def __init__(self, binary, display, root, name, extra_env=None, with_display=True):
+    def __init__(self, binary, display, root, name, extra_env=None, with_display=True, cwd=None):
         self.display = display
-        self.cwd = os.path.join(root, name)
-        os.mkdir(self.cwd)
+        self.cwd = cwd or os.path.join(root, name)
+        if cwd is None:
+            os.mkdir(self.cwd)
         env = dict(os.environ)
         for key in ("DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER", "SDL_RENDER_DRIVER"):
             env.pop(key, None)
@@ -254,6 +264,9 @@ class Nebla:
 
     def alive(self):
         return self.proc.poll() is None
+
+    def title(self):
+        return xdotool(self.display, "getwindowname", self.window).rstrip("\n")
 
     def find_window(self):
         """Waits for the window and for frames in it. SDL may replace the
@@ -477,12 +490,14 @@ def check_toggle(app):
 
 
 def check_printscreen(app):
-    """PrintScreen writes the picture, palette applied, and says so in the log."""
+    """PrintScreen writes the picture, palette applied, and says so in the
+    log and, for a moment, in the window title."""
     app.key("Print")
     names = wait_until("a screenshot file", 15, lambda: [n for n in os.listdir(app.cwd) if n.endswith(".png")])
     check(len(names) == 1, "more than one screenshot: %s" % names)
     name = names[0]
     check(len(name) == len("nebla-YYYYMMDD-HHMMSS.png") and name.startswith("nebla-"), "file name " + name)
+    wait_until("the saved file in the title", 5, lambda: app.title() == "Nebla - saved " + name, 0.1)
     text = wait_until("the log line", 10, lambda: app.log_text())
     check(text == "saved screenshot %s\n" % name, "log after PrintScreen: %r" % text)
     shot = read_png(os.path.join(app.cwd, name))
@@ -533,6 +548,356 @@ def run_without_display(binary, display, root):
         app.stop()
 
 
+# ---- the window under stress ------------------------------------------
+
+
+def lower_part(app, shot):
+    """The picture below the top quarter, clear of the other client's small
+    window in the screen's top-left corner."""
+    return region(app.place, shot, 0, 639, 160, 479, 3)
+
+
+def picture_moves(app):
+    """Whether the picture changes within half a second."""
+    before = screenshot(app.display)
+    time.sleep(0.5)
+    return lower_part(app, before) != lower_part(app, screenshot(app.display))
+
+
+def check_frames_run(app, ix, iy, what):
+    """With the left button held, every frame step sprays new smoke at the
+    pointer, so the picture changes exactly when frame steps run."""
+    app.point(ix, iy)
+    time.sleep(0.2)
+    xdotool(app.display, "mousedown", "1")
+    try:
+        wait_until("frames %s" % what, 10, lambda: picture_moves(app), 0.1)
+    finally:
+        xdotool(app.display, "mouseup", "1")
+
+
+class OtherClient:
+    """A second X client with a small window of its own in the top-left
+    corner, to take the focus from nebla."""
+
+    TITLE = "nebla-e2e-other"
+
+    def __init__(self, display):
+        self.display = display
+        self.proc = subprocess.Popen(["xmessage", "-geometry", "+0+0", "-title", self.TITLE, "other"],
+                                     env=x_env(display), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                     start_new_session=True)
+        try:
+            self.window = wait_until("the other client's window", 15, self.search)
+        except Failure:
+            self.stop()
+            raise
+
+    def search(self):
+        check(self.proc.poll() is None, "xmessage ended early")
+        result = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % self.TITLE],
+                                env=x_env(self.display), capture_output=True, timeout=15)
+        ids = result.stdout.split()
+        return ids[-1].decode() if ids else None
+
+    def stop(self):
+        stop_process(self.proc)
+
+
+def check_focus_pause(app):
+    """Frame steps stop while another client has the focus and go on once
+    it comes back. The left button stays held on nebla throughout (the
+    window that took the press keeps the pointer), so running frames would
+    keep spraying and the picture would keep changing."""
+    other = OtherClient(app.display)
+    app.point(320, 330)
+    time.sleep(0.2)
+    xdotool(app.display, "mousedown", "1")
+    try:
+        wait_until("frames before the focus moves", 10, lambda: picture_moves(app), 0.1)
+        xdotool(app.display, "windowfocus", "--sync", other.window)
+        time.sleep(1.0)  # SDL reports a lost focus a little late
+        first = screenshot(app.display)
+        time.sleep(1.5)
+        second = screenshot(app.display)
+        keep(second, "focus-elsewhere")
+        check(app.alive(), "nebla ended while another client had the focus")
+        check(lower_part(app, first) == lower_part(app, second),
+              "the picture changed while another client had the focus")
+        xdotool(app.display, "windowfocus", "--sync", app.window)
+        wait_until("frames after the focus came back", 10, lambda: picture_moves(app), 0.1)
+    finally:
+        xdotool(app.display, "mouseup", "1")
+        other.stop()
+    log("focus: frames paused while another client had it, and went on after")
+
+
+def check_minimise(app):
+    """Minimised and restored the way a window manager does it (the window
+    unmapped, then mapped again and given the focus): the program runs on,
+    shows its whole picture again at once (the focus went to the root
+    window with the unmap, so no frame step repaints it) and its frames go
+    on once it has the focus."""
+    full = app.place.window[2:]
+    xdotool(app.display, "windowunmap", "--sync", app.window)
+    time.sleep(1.5)
+    check(app.alive(), "nebla ended while minimised")
+    check(app.background_shown(RAMP1_ENTRY1) is None, "the picture is still on screen after minimising")
+    xdotool(app.display, "windowmap", "--sync", app.window)
+    check(app.measure() == full, "the window came back at %dx%d" % app.measure())
+    app.wait_for_frames(timeout=10)
+    xdotool(app.display, "windowfocus", "--sync", app.window)
+    check_frames_run(app, 480, 330, "after restoring")
+    log("minimise and restore: ok")
+
+
+def check_toggle_burst(app):
+    """Alt+Enter ten times in a row ends in full screen, drawing."""
+    full = app.place.window[2:]
+    xdotool(app.display, "key", "--delay", "60", *["alt+Return"] * 10)
+    wait_until("full screen after ten Alt+Enter", 15, lambda: app.measure() == full)
+    time.sleep(1.0)
+    check(app.alive(), "nebla ended after ten Alt+Enter")
+    check(app.measure() == full, "the window left full screen after settling: %dx%d" % app.measure())
+    app.wait_for_frames(timeout=15)
+    check_frames_run(app, 160, 330, "after ten Alt+Enter")
+    log("ten Alt+Enter: ok")
+
+
+def sharp_pixels(place, shot, x0, x1, y0, y1):
+    """For a picture at a whole scale: whether every image pixel in the area
+    covers a block of identical screen pixels (no smoothing, no offset), and
+    how many of them differ from their right neighbour (so the area has
+    detail to judge by)."""
+    edges = 0
+    for iy in range(y0, y1 + 1):
+        for ix in range(x0, x1 + 1):
+            sx, sy = place.x + ix * place.scale, place.y + iy * place.scale
+            block = {shot.pixel(sx + dx, sy + dy) for dy in range(place.scale) for dx in range(place.scale)}
+            if len(block) != 1:
+                return False, edges
+            edges += shot.pixel(sx, sy) != shot.pixel(sx + place.scale, sy)
+    return True, edges
+
+
+def resize_to(app, x, y, width, height):
+    xdotool(app.display, "windowmove", "--sync", app.window, str(x), str(y))
+    xdotool(app.display, "windowsize", "--sync", app.window, str(width), str(height))
+    wait_until("the window at %dx%d" % (width, height), 15,
+               lambda: app.measure() == (width, height) and app.place.window[:2] == (x, y))
+    app.place = Placement(x, y, width, height, whole=True)
+    app.wait_for_frames(timeout=15)
+
+
+def check_fresh_smoke(app, ix, iy):
+    """A short press sprays smoke at the pointer: where the picture
+    brightened most lies on the image pixel under the pointer, so the
+    pointer went through the new scale and bars. Only the first few frames
+    count, before the flow carries the smoke away."""
+    app.point(ix, iy)
+    time.sleep(0.3)
+    before = screenshot(app.display)
+    xdotool(app.display, "mousedown", "1")
+    try:
+        time.sleep(0.25)
+        after = screenshot(app.display)
+    finally:
+        xdotool(app.display, "mouseup", "1")
+    keep(after, "fresh-smoke")
+    rise = [(x, y, app.place.image_pixel(after, x, y)[1] - app.place.image_pixel(before, x, y)[1])
+            for y in range(max(0, iy - 60), min(IMAGE_H, iy + 61)) for x in range(max(0, ix - 60), ix + 61)]
+    check(sum(r >= 40 for _, _, r in rise) >= 10, "no fresh smoke near the pointer")
+    peak = max(r for _, _, r in rise)
+    top = [(x, y) for x, y, r in rise if r >= peak * 0.8]
+    middle = (sum(x for x, _ in top) / len(top), sum(y for _, y in top) / len(top))
+    log("fresh smoke: the brightest %d pixels around (%.0f, %.0f), the pointer at (%d, %d)"
+        % (len(top), middle[0], middle[1], ix, iy))
+    check(abs(middle[0] - ix) <= 10 and abs(middle[1] - iy) <= 10, "the fresh smoke is not at the pointer")
+
+
+def check_resize(app):
+    """A resized window shows the picture at the largest whole multiple that
+    fits, centred between black bars, with sharp pixels; the pointer follows
+    the new placement."""
+    full = app.place.window[2:]
+    app.key("alt+Return")
+    wait_until("a window after Alt+Enter", 15, lambda: app.measure() != full)
+    resize_to(app, 0, 0, 1280, 1000)
+    check((app.place.scale, app.place.x, app.place.y) == (2, 0, 20),
+          "unexpected placement for 1280x1000")
+    app.point(320, 300)
+    xdotool(app.display, "mousedown", "1")
+    try:
+        time.sleep(0.8)
+        shot = screenshot(app.display)
+    finally:
+        xdotool(app.display, "mouseup", "1")
+    keep(shot, "resized-1280x1000")
+    sharp, edges = sharp_pixels(app.place, shot, 260, 380, 250, 350)
+    check(sharp, "the picture at twice its size is not made of whole 2x2 pixels")
+    check(edges >= 50, "too little smoke to judge the pixels by (%d edges)" % edges)
+    time.sleep(4.0)  # the smoke fades before the pointer check below
+    resize_to(app, 100, 60, 1000, 700)
+    log("resized: picture %dx%d at (%d, %d) in 1000x700" % (app.place.w, app.place.h, app.place.x,
+                                                            app.place.y))
+    check_fresh_smoke(app, 100, 400)
+    app.key("alt+Return")
+    wait_until("full screen again", 15, lambda: app.measure() == full)
+    app.wait_for_frames(timeout=15)
+
+
+def run_stress(binary, display, root):
+    app = Nebla(binary, display, root, "stress")
+    started = time.monotonic()
+    try:
+        app.find_window()
+        app.key("t")  # only the spray moves the picture
+        check_focus_pause(app)
+        check_minimise(app)
+        check_toggle_burst(app)
+        check_resize(app)
+        app.hold_key("Escape")
+        status = app.wait_exit(30)
+        check(status == 0, "exit status %s after the stress run" % status)
+        log("stress run: ok (%.0f s)" % (time.monotonic() - started))
+    finally:
+        app.stop()
+
+
+# ---- PrintScreen where nothing can be written ----------------------------
+
+
+def why_unwritable(directory):
+    """The reason the system gives for not creating a file there, or None."""
+    probe = os.path.join(directory, "nebla-e2e-probe")
+    try:
+        with open(probe, "wb"):
+            pass
+    except OSError as error:
+        return error.strerror
+    os.remove(probe)
+    return None
+
+
+class UnwritableDirectory:
+    """A directory where no file can be created: a read-only mount when the
+    test may mount (root ignores permissions), a directory without write
+    permission otherwise, /proc as the last resort."""
+
+    def __init__(self, root):
+        self.mounted = None
+        self.path = os.path.join(root, "readonly")
+        os.mkdir(self.path)
+        if os.geteuid() != 0:
+            os.chmod(self.path, 0o555)
+        elif subprocess.run(["mount", "-t", "tmpfs", "-o", "ro,size=64k", "tmpfs", self.path],
+                            capture_output=True, timeout=15).returncode == 0:
+            self.mounted = self.path
+        self.reason = why_unwritable(self.path)
+        if self.reason is None:
+            self.release()
+            self.mounted = None
+            self.path = "/proc"
+            self.reason = why_unwritable(self.path)
+        check(self.reason is not None, "found no directory that cannot be written")
+
+    def release(self):
+        if self.mounted:
+            subprocess.run(["umount", self.mounted], capture_output=True, timeout=15)
+        elif self.path != "/proc":
+            os.chmod(self.path, 0o755)
+
+
+SCREENSHOT_NAME = r"nebla-\d{8}-\d{6}(?:-\d+)?\.png"
+
+
+def screenshot_failures(app):
+    return [line for line in app.stderr_text().splitlines() if re.search(SCREENSHOT_NAME, line)]
+
+
+def noted_title(app):
+    """The window title when it carries more than the program's name."""
+    title = app.title()
+    return title if title != "Nebla" else None
+
+
+def run_unwritable(binary, display, root):
+    """PrintScreen where neither the picture nor the log can be written:
+    one line on standard error names the file and the reason, the window
+    title says so for a few seconds, and the program runs on."""
+    directory = UnwritableDirectory(root)
+    app = Nebla(binary, display, root, "unwritable", cwd=directory.path)
+    try:
+        log("unwritable directory %s (%s)" % (directory.path, directory.reason))
+        app.find_window()
+        app.key("Print")
+        lines = wait_until("the failed screenshot on standard error", 10, lambda: screenshot_failures(app), 0.1)
+        title = wait_until("the failure in the window title", 5, lambda: noted_title(app), 0.1)
+        shown = time.monotonic()
+        log("stderr: %s; title: %s" % (lines[0], title))
+        check(len(lines) == 1, "more than one line about the screenshot: %s" % lines)
+        check(directory.reason in lines[0], "standard error does not give the reason %r: %s"
+              % (directory.reason, lines[0]))
+        check(directory.reason in title, "the title does not give the reason: %r" % title)
+        wait_until("the normal title again", 10, lambda: app.title() == "Nebla", 0.1)
+        lasted = time.monotonic() - shown
+        check(2.0 <= lasted <= 6.0, "the title note lasted %.1f s" % lasted)
+        check(app.alive(), "nebla ended after the failed screenshot")
+        check_frames_run(app, 320, 330, "after the failed screenshot")
+        app.hold_key("Escape")
+        status = app.wait_exit(30)
+        check(status == 0, "exit status %s after the failed screenshot" % status)
+        log("unwritable run: ok (the note lasted %.1f s)" % lasted)
+    finally:
+        app.stop()
+        directory.release()
+
+
+# ---- SDL cannot start -----------------------------------------------------
+
+DDRAW_LINE = "failed to create ddraw object - err number: "
+
+
+def line_before_failure(app):
+    """The standard error line just before the program's own failure line."""
+    lines = app.stderr_text().splitlines()
+    at = [i for i, line in enumerate(lines) if DDRAW_LINE in line]
+    check(at and at[0] > 0, "no line before the failure line on standard error: %r" % app.stderr_text())
+    return lines[at[0] - 1]
+
+
+def run_unknown_video_driver(binary, root):
+    """A video driver SDL does not have: SDL's own words on standard error."""
+    app = Nebla(binary, None, root, "baddriver", {"SDL_VIDEODRIVER": "nonexistent"}, with_display=False)
+    try:
+        status = app.wait_exit(30)
+        check(status == 1, "exit status %s with an unknown video driver" % status)
+        line = line_before_failure(app)
+        check(line.startswith("nebla: ") and "nonexistent" in line.partition(": ")[2],
+              "SDL's reason is missing: %r" % line)
+        check(DDRAW_LINE in app.log_text(), "no failure line in the log: %r" % app.log_text())
+        log("unknown video driver: %s" % line)
+    finally:
+        app.stop()
+
+
+def run_window_refused(binary, display, root):
+    """A window visual the X server does not have: SDL cannot create the
+    window (and gives no text for it); the line still says what failed and
+    why."""
+    app = Nebla(binary, display, root, "novisual", {"SDL_VIDEO_X11_WINDOW_VISUALID": "0x7ffffff0"})
+    try:
+        status = app.wait_exit(30)
+        check(status == 1, "exit status %s without a window" % status)
+        line = line_before_failure(app)
+        what, _, reason = line.rpartition(": ")
+        check(what.startswith("nebla: ") and "window" in what and reason.strip(),
+              "no reason given for the window: %r" % line)
+        log("window refused: %s" % line)
+    finally:
+        app.stop()
+
+
 def main():
     if len(sys.argv) != 2:
         print(__doc__)
@@ -543,11 +908,15 @@ def main():
     try:
         with tempfile.TemporaryDirectory(prefix="nebla-e2e-") as root:
             run_without_display(binary, None, root)
+            run_unknown_video_driver(binary, root)
             server = XServer()
             log("Xvfb on " + server.display)
+            run_window_refused(binary, server.display, root)
             run_escape(binary, server.display, root)
             run_close(binary, server.display, root)
             run_named_renderer(binary, server.display, root)
+            run_stress(binary, server.display, root)
+            run_unwritable(binary, server.display, root)
     except Failure as failure:
         print("[e2e] FAILED: %s" % failure, flush=True)
         return 1

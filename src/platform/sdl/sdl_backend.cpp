@@ -2,10 +2,12 @@
 #include "platform/sdl/sdl_backend.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <system_error>
 
 #include "platform/png/png_writer.h"
 #include "platform/icon.h"
@@ -15,8 +17,12 @@
 namespace nebla::platform::sdl {
 namespace {
 
+constexpr DWORD kNoteMilliseconds = 3000;
+
 // nebla-YYYYMMDD-HHMMSS.png in the working directory; a second shot within
-// the same second gets a number rather than replacing the first.
+// the same second gets a number rather than replacing the first. A
+// directory that cannot even be searched counts as free of the name, so
+// the write itself fails and says why.
 std::string screenshotName() {
   std::time_t now = std::time(nullptr);
   std::tm local{};
@@ -24,9 +30,25 @@ std::string screenshotName() {
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
   std::string name = std::string("nebla-") + stamp + ".png";
-  for (int n = 2; std::filesystem::exists(name); ++n)
+  std::error_code error;
+  for (int n = 2; std::filesystem::exists(name, error); ++n)
     name = std::string("nebla-") + stamp + "-" + std::to_string(n) + ".png";
   return name;
+}
+
+// The PNG writer leaves errno as the failing open or write set it.
+std::string writeFailure(int error) {
+  if (error == 0) return "the file could not be written";
+  return std::generic_category().message(error);
+}
+
+// Printed beside the program's own failure line in the log, which cannot
+// know SDL's reason. SDL leaves its text empty for some failures (a window
+// visual the X server does not have), and the line then says so.
+void reportSdlFailure(const std::string& what) {
+  const char* reason = SDL_GetError();
+  std::fprintf(stderr, "nebla: %s: %s\n", what.c_str(),
+               *reason != '\0' ? reason : "SDL gave no reason");
 }
 
 // A windowed size that is a whole multiple of the picture and fits the
@@ -85,11 +107,13 @@ void SdlBackend::idle(std::optional<DWORD> nextTimerDue) {
 // keeps answering the desktop meanwhile, and the input waits in the queue.
 void SdlBackend::busyWait() {
   if (videoStarted_) SDL_PumpEvents();
+  expireNote();
   SDL_Delay(1);
 }
 
 void SdlBackend::takeInput(std::vector<InputEvent>& events) {
   if (!videoStarted_) return;
+  expireNote();
   SDL_Event event;
   while (SDL_PollEvent(&event) != 0) handle(event, events);
 }
@@ -102,8 +126,9 @@ bool SdlBackend::startVideo() {
   if (videoStarted_) return true;
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+  SDL_ClearError();
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-    std::fprintf(stderr, "nebla: no display: %s\n", SDL_GetError());
+    reportSdlFailure("no display");
     return false;
   }
   if (invisibleDriver(SDL_GetCurrentVideoDriver()) && SDL_GetHint(SDL_HINT_VIDEODRIVER) == nullptr) {
@@ -128,12 +153,15 @@ void SdlBackend::windowCreated(const WindowInfo& info) {
   }
   SDL_Rect bounds{SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, imageWidth_, imageHeight_};
   SDL_GetDisplayBounds(0, &bounds);
+  SDL_ClearError();
   window_ = SDL_CreateWindow(info.title, bounds.x, bounds.y, bounds.w, bounds.h,
                              SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_RESIZABLE);
   if (window_ == nullptr) {
-    std::fprintf(stderr, "nebla: cannot open a window: %s\n", SDL_GetError());
+    reportSdlFailure(std::string("cannot open a window on the ") + SDL_GetCurrentVideoDriver() +
+                     " video driver");
     return;
   }
+  title_ = info.title;
   setIcon(window_, info.icon);
   SDL_ShowCursor(pointerVisible_ ? SDL_ENABLE : SDL_DISABLE);
 }
@@ -142,18 +170,25 @@ void SdlBackend::windowDestroyed() {
   presenter_.close();
   if (window_ != nullptr) SDL_DestroyWindow(window_);
   window_ = nullptr;
+  noteShown_ = false;
 }
 
 bool SdlBackend::openDisplay() {
   if (window_ == nullptr) return false;
+  SDL_ClearError();
   if (presenter_.open(window_)) return true;
-  std::fprintf(stderr, "nebla: cannot draw into the window: %s\n", SDL_GetError());
+  reportSdlFailure("cannot draw into the window");
   return false;
 }
 
 bool SdlBackend::setDisplayMode(DWORD width, DWORD height, DWORD bitsPerPixel) {
-  if (bitsPerPixel != 8 || !presenter_.setImageSize(static_cast<int>(width), static_cast<int>(height)))
+  if (bitsPerPixel != 8) return false;
+  SDL_ClearError();
+  if (!presenter_.setImageSize(static_cast<int>(width), static_cast<int>(height))) {
+    reportSdlFailure("cannot prepare a " + std::to_string(width) + "x" + std::to_string(height) +
+                     " picture");
     return false;
+  }
   imageWidth_ = static_cast<int>(width);
   imageHeight_ = static_cast<int>(height);
   return true;
@@ -279,10 +314,27 @@ void SdlBackend::toggleFullScreen() {
 void SdlBackend::saveScreenshot() {
   if (!presenter_.hasFrame()) return;
   std::string name = screenshotName();
+  errno = 0;
   bool saved = png::writePng(name, presenter_.pixels().data(), static_cast<std::uint32_t>(presenter_.imageWidth()),
                         static_cast<std::uint32_t>(presenter_.imageHeight()), presenter_.imageWidth(),
                         presenter_.palette().data());
-  if (report_) report_(name, saved);
+  std::string failure = saved ? std::string() : writeFailure(errno);
+  if (report_) report_(name, failure);
+}
+
+// Measured in wall time, so a slow frame rate does not stretch the note; a
+// newer note replaces the one shown and starts the time again.
+void SdlBackend::showNote(const std::string& text) {
+  if (window_ == nullptr) return;
+  SDL_SetWindowTitle(window_, (title_ + " - " + text).c_str());
+  noteShown_ = true;
+  noteUntil_ = now() + kNoteMilliseconds;
+}
+
+void SdlBackend::expireNote() {
+  if (!noteShown_ || static_cast<std::int32_t>(now() - noteUntil_) < 0) return;
+  noteShown_ = false;
+  if (window_ != nullptr) SDL_SetWindowTitle(window_, title_.c_str());
 }
 
 }  // namespace nebla::platform::sdl

@@ -15,8 +15,10 @@ namespace nebla::platform::sdl {
 
 class SdlBackend final : public Backend {
  public:
-  // Told after each PrintScreen: the file name and whether it was written.
-  using ScreenshotReport = std::function<void(const std::string& fileName, bool saved)>;
+  // Told after each PrintScreen: the file name and, when it could not be
+  // written, the system's reason (empty when it was saved).
+  using ScreenshotReport =
+      std::function<void(const std::string& fileName, const std::string& failure)>;
 
   SdlBackend() = default;
   SdlBackend(const SdlBackend&) = delete;
@@ -25,6 +27,10 @@ class SdlBackend final : public Backend {
 
   // The executable wires this to the log before the program starts.
   void setScreenshotReport(ScreenshotReport report) { report_ = std::move(report); }
+
+  // A short note after the window's title for a few seconds, where the user
+  // is looking even when the log cannot be written.
+  void showNote(const std::string& text);
 
   // The Backend operations (see platform/backend.h), called by the platform
   // layer from the program's calls.
@@ -50,6 +56,7 @@ class SdlBackend final : public Backend {
   bool trackPointer(int windowX, int windowY);
   void toggleFullScreen();
   void saveScreenshot();
+  void expireNote();
 
   bool videoStarted_ = false;
   SDL_Window* window_ = nullptr;
@@ -60,6 +67,9 @@ class SdlBackend final : public Backend {
   bool pointerVisible_ = true;
   Presenter presenter_;
   ScreenshotReport report_;
+  std::string title_;  // the program's own title, shown again when a note expires
+  bool noteShown_ = false;
+  DWORD noteUntil_ = 0;
 };
 
 }  // namespace nebla::platform::sdl
