@@ -23,7 +23,8 @@ using nebla::app::Application;
 // directory for the log.
 struct FullLoad {
   std::filesystem::path home = std::filesystem::current_path();
-  std::filesystem::path dir = std::filesystem::temp_directory_path() / ("nebla-bench-" + std::to_string(::getpid()));
+  std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("nebla-bench-" + std::to_string(::getpid()));
   nebla::platform::headless::HeadlessSession session;
   std::unique_ptr<Application> app;
 
@@ -35,8 +36,9 @@ struct FullLoad {
     app = std::make_unique<Application>();
     ready = app->setUpDisplay(nebla::platform::GetModuleHandleA(nullptr));
     for (int i = 0; app->particles->activeCount() < 99998; ++i) {
-      app->particles->spawn(60000, static_cast<std::int16_t>(40 + i % 560), static_cast<std::int16_t>(40 + (i / 560) % 400),
-                            500, 0.0, 0.0, 0.0, -1, -1, false);
+      app->particles->spawn(60000, static_cast<std::int16_t>(40 + i % 560),
+                            static_cast<std::int16_t>(40 + (i / 560) % 400), 500, 0.0, 0.0, 0.0, -1,
+                            -1, false);
     }
     app->lightOn = true;
     app->infoOn = true;
@@ -74,6 +76,8 @@ void frameStep(benchmark::State& state, bool helper) {
 }
 
 BENCHMARK_CAPTURE(frameStep, fullLoadOneCore, false)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(frameStep, fullLoadTwoThreads, true)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(frameStep, fullLoadTwoThreads, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace

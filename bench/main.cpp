@@ -36,20 +36,25 @@ struct Pair {
 
 void printSideBySide(const std::map<std::string, double>& times) {
   const Pair pairs[] = {
-      {"advance, scrambled ring, one core", "BM_AdvanceReferenceScrambled", "BM_AdvanceScrambledRing"},
+      {"advance, scrambled ring, one core", "BM_AdvanceReferenceScrambled",
+       "BM_AdvanceScrambledRing"},
       {"advance, scrambled ring, two threads", "BM_AdvanceReferenceScrambled",
        "BM_AdvanceScrambledTwoThreads/real_time"},
       {"light, centre, one core", "castLightPass/referenceCentre", "castLightPass/centre"},
-      {"light, near a corner, one core", "castLightPass/referenceNearCorner", "castLightPass/nearCorner"},
-      {"light, centre, two threads", "castLightPass/referenceCentre", "castLightPass/centreTwoThreads/real_time"},
+      {"light, near a corner, one core", "castLightPass/referenceNearCorner",
+       "castLightPass/nearCorner"},
+      {"light, centre, two threads", "castLightPass/referenceCentre",
+       "castLightPass/centreTwoThreads/real_time"},
       {"light, near a corner, two threads", "castLightPass/referenceNearCorner",
        "castLightPass/nearCornerTwoThreads/real_time"},
   };
-  std::printf("\n%-38s %12s %12s %8s\n", "plain and fast side by side", "plain (ms)", "fast (ms)", "ratio");
+  std::printf("\n%-38s %12s %12s %8s\n", "plain and fast side by side", "plain (ms)", "fast (ms)",
+              "ratio");
   for (const Pair& p : pairs) {
     const auto plain = times.find(p.plain), fast = times.find(p.fast);
     if (plain == times.end() || fast == times.end() || fast->second <= 0) continue;
-    std::printf("%-38s %12.3f %12.3f %7.1fx\n", p.what, plain->second, fast->second, plain->second / fast->second);
+    std::printf("%-38s %12.3f %12.3f %7.1fx\n", p.what, plain->second, fast->second,
+                plain->second / fast->second);
   }
 }
 

@@ -9,8 +9,8 @@
 
 #include "particles/flow_batch.h"
 #include "particles/helper_thread.h"
-#include "particles/simd_target.h"
 #include "particles/particle_system.h"
+#include "particles/simd_target.h"
 
 namespace {
 
@@ -22,8 +22,8 @@ constexpr std::int32_t kPitch = 704;
 // Particles that live long enough to stay in the pool for the whole run.
 void fill(ParticleSystem& ps, std::mt19937& gen) {
   while (ps.activeCount() < 99998) {
-    ps.spawn(60000, static_cast<std::int16_t>(gen() % 640), static_cast<std::int16_t>(gen() % 480), 500,
-             0.0, 0.0, 0.0, -1, -1, false);
+    ps.spawn(60000, static_cast<std::int16_t>(gen() % 640), static_cast<std::int16_t>(gen() % 480),
+             500, 0.0, 0.0, 0.0, -1, -1, false);
   }
 }
 
@@ -35,7 +35,8 @@ void scramble(ParticleSystem& ps, std::mt19937& gen) {
   fill(ps, gen);
 }
 
-void runPasses(benchmark::State& state, bool scrambled, bool reference = false, bool helper = false) {
+void runPasses(benchmark::State& state, bool scrambled, bool reference = false,
+               bool helper = false) {
   nebla::particles::HelperThread::setEnabled(helper);
   if (helper && nebla::particles::HelperThread::get() == nullptr) {
     state.SkipWithError("no helper thread on this machine");

@@ -30,7 +30,8 @@ class AppLive : public LiveApp {
     backend().setScript(std::move(events));
     MSG msg;
     while (GetTickCount() < until) {
-      if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) && msg.message != WM_TIMER) DispatchMessageA(&msg);
+      if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) && msg.message != WM_TIMER)
+        DispatchMessageA(&msg);
     }
   }
   std::uint32_t passes() const { return app->particles->frameCounter; }
@@ -50,10 +51,12 @@ TEST_F(AppLive, ParticleCountStepsDownToOneAndNeverFive) {
 
 TEST_F(AppLive, ShiftRaisesCountAndLifetimeThroughTheQueue) {
   app->particlesPerFrame = 1;
-  pump("2100 key down shift\n2110 key down c\n2120 key down c\n2130 key down l\n2140 key up shift\n"
-       "2150 key down l\n",
-       2200);
-  EXPECT_EQ(readLog(), "new particlecount : 6\nnew particlecount : 11\nlifetime : 71\nlifetime : 70\n");
+  pump(
+      "2100 key down shift\n2110 key down c\n2120 key down c\n2130 key down l\n2140 key up shift\n"
+      "2150 key down l\n",
+      2200);
+  EXPECT_EQ(readLog(),
+            "new particlecount : 6\nnew particlecount : 11\nlifetime : 71\nlifetime : 70\n");
 }
 
 TEST_F(AppLive, LifetimeStaysAtLeastOne) {
@@ -113,8 +116,8 @@ TEST_F(AppLive, ToggleKeysAndIgnoredCodes) {
   EXPECT_TRUE(backend().pointerVisible());
   key('M');
   EXPECT_FALSE(backend().pointerVisible());
-  key(0x63);          // keypad 3 does nothing
-  key(0x100 | '3');   // only the low byte counts
+  key(0x63);         // keypad 3 does nothing
+  key(0x100 | '3');  // only the low byte counts
   EXPECT_EQ(app->colourScheme, 3);
   key(0xB3);  // codes from 0x80 up are ignored
   EXPECT_EQ(app->colourScheme, 3);
@@ -159,13 +162,15 @@ TEST_F(AppLive, BothButtonsSprayOnly) {
   app->particlesPerFrame = 50;
   app->frameStep();
   EXPECT_EQ(app->particles->activeCount(), 50);
-  for (std::int32_t i = app->particles->records[0].next; i != 0; i = app->particles->records[i].next) {
+  for (std::int32_t i = app->particles->records[0].next; i != 0;
+       i = app->particles->records[i].next) {
     ASSERT_EQ(app->particles->records[i].travelTime, 0);
   }
   app->leftButton = false;
   app->frameStep();
   int targeted = 0;
-  for (std::int32_t i = app->particles->records[0].next; i != 0; i = app->particles->records[i].next) {
+  for (std::int32_t i = app->particles->records[0].next; i != 0;
+       i = app->particles->records[i].next) {
     targeted += app->particles->records[i].travelTime != 0;
   }
   EXPECT_EQ(targeted, 50);  // with the left button up, the picture runs

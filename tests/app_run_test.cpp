@@ -10,7 +10,8 @@ namespace {
 std::uint64_t hashFrames(const std::vector<PresentedFrame>& frames) {
   std::uint64_t h = 1469598103934665603ull;
   auto add = [&h](const void* p, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) h = (h ^ static_cast<const unsigned char*>(p)[i]) * 1099511628211ull;
+    for (std::size_t i = 0; i < n; ++i)
+      h = (h ^ static_cast<const unsigned char*>(p)[i]) * 1099511628211ull;
   };
   for (const auto& f : frames) {
     add(f.pixels.data(), f.pixels.size());
@@ -48,7 +49,8 @@ TEST_F(AppWholeRun, EscapeHeldAtStartEndsTheRunAtOnce) {
 TEST_F(AppWholeRun, QEndsTheRunLikeEscape) {
   RunResult r = run("2500 key down q\n", std::nullopt);
   EXPECT_EQ(r.status, 0);
-  EXPECT_NEAR(static_cast<double>(r.flips().size()), 10.0, 1.0);  // 2.0 s of set-up, then 50 ms ticks
+  EXPECT_NEAR(static_cast<double>(r.flips().size()), 10.0,
+              1.0);  // 2.0 s of set-up, then 50 ms ticks
 }
 
 TEST_F(AppWholeRun, FramesStopWhileAnotherWindowIsActive) {
@@ -85,7 +87,8 @@ int boxSum(const PresentedFrame& f, int x0, int y0, int x1, int y1) {
   return sum;
 }
 
-const PresentedFrame& firstFlipAfter(const std::vector<PresentedFrame>& flips, platform::DWORD time) {
+const PresentedFrame& firstFlipAfter(const std::vector<PresentedFrame>& flips,
+                                     platform::DWORD time) {
   for (const auto& f : flips)
     if (f.time >= time) return f;
   return flips.back();

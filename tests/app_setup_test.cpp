@@ -23,7 +23,8 @@ const SetUpFailure kFailures[] = {
     {"SetTimer=2", "    ERROR:failed to create a timer\n"},
     {"SetTimer", "    ERROR:failed to create a timer\n"},
     {"DirectDrawCreate", "    ERROR:failed to create ddraw object - err number: -2147467259\n"},
-    {"SetDisplayMode=0x8876024E", "    ERROR:failed to set Displaymode - err number: -2005532082\n"},
+    {"SetDisplayMode=0x8876024E",
+     "    ERROR:failed to set Displaymode - err number: -2005532082\n"},
     {"CreateSurface#1", "    ERROR:failed to create primary surface - err number: -2147467259\n"},
     {"GetAttachedSurface", "    ERROR:failed to create back surface - err number: -2147467259\n"},
     {"CreateSurface#2", "    ERROR:failed to create offscreen surface - err number: -2147467259\n"},
@@ -34,12 +35,14 @@ const SetUpFailure kFailures[] = {
     {"CreatePalette", "    ERROR:failed to create Palette - err number: -2147467259\n"},
     {"SetPalette", "    ERROR:failed to set Palette for FrontBuffer - err number: -2147467259\n"},
     {"LoadImageA#1=1813", "    ERROR:failed to load Trible - err number: 1813\n"},
-    {"GetDC#1", "    ERROR:failed to get Trible surface device context - err number: -2147467259\n"},
+    {"GetDC#1",
+     "    ERROR:failed to get Trible surface device context - err number: -2147467259\n"},
     {"CreateCompatibleDC#1=4294967295",
      "    ERROR:failed to create compatible device context - err number: 4294967295\n"},
     {"LoadImageA#2", "    ERROR:failed to load Font - err number: 8\n"},
     {"GetDC#2", "    ERROR:failed to get Font surface device context - err number: -2147467259\n"},
-    {"CreateCompatibleDC#2", "    ERROR:failed to create compatible device context - err number: 8\n"},
+    {"CreateCompatibleDC#2",
+     "    ERROR:failed to create compatible device context - err number: 8\n"},
 };
 
 void expectEmpty(const Application& app) {

@@ -1,12 +1,12 @@
 // The capture tool's command line: what it takes, what it refuses and the
 // limit a run gets when it names none.
+#include "capture_options.h"
+
 #include <gtest/gtest.h>
 
 #include <initializer_list>
 #include <string>
 #include <vector>
-
-#include "capture_options.h"
 
 namespace nebla::tools {
 namespace {
@@ -21,13 +21,15 @@ Parsed parse(std::initializer_list<const char*> args, bool pngBuilt = true) {
   std::vector<const char*> argv{"nebla-capture"};
   argv.insert(argv.end(), args);
   Parsed p;
-  p.result = parseCaptureOptions(static_cast<int>(argv.size()), argv.data(), pngBuilt, p.options, p.message);
+  p.result = parseCaptureOptions(static_cast<int>(argv.size()), argv.data(), pngBuilt, p.options,
+                                 p.message);
   return p;
 }
 
 TEST(CaptureOptions, TakesEveryOptionWithItsValue) {
-  Parsed p = parse({"--script", "s.txt", "--frames", "4294967295", "--seconds", "1.0005", "--png", "out",
-                    "--every", "3", "--hash", "--time", "--fail", "Lock#2=5", "--fail", "Flip"});
+  Parsed p =
+      parse({"--script", "s.txt", "--frames", "4294967295", "--seconds", "1.0005", "--png", "out",
+             "--every", "3", "--hash", "--time", "--fail", "Lock#2=5", "--fail", "Flip"});
   ASSERT_EQ(p.result, ParseResult::Run) << p.message;
   EXPECT_EQ(p.options.script, "s.txt");
   EXPECT_EQ(p.options.frames, 4294967295u);
@@ -50,13 +52,16 @@ TEST(CaptureOptions, ARunWithoutFramesOrSecondsGetsTenVirtualMinutes) {
 }
 
 TEST(CaptureOptions, RefusesBadNumbersWithTheOptionAndValueNamed) {
-  for (const char* frames : {"0", "-1", "+3", " 3", "3x", "", "4294967296", "99999999999", "0x10"}) {
+  for (const char* frames :
+       {"0", "-1", "+3", " 3", "3x", "", "4294967296", "99999999999", "0x10"}) {
     Parsed p = parse({"--frames", frames});
     EXPECT_EQ(p.result, ParseResult::Refused) << "--frames '" << frames << "'";
     EXPECT_NE(p.message.find("--frames"), std::string::npos) << p.message;
   }
-  for (const char* seconds : {"0", "0.000", "-2", "nan", "inf", "1e3", "2073600.001", "1.2.3", "."}) {
-    EXPECT_EQ(parse({"--seconds", seconds}).result, ParseResult::Refused) << "--seconds '" << seconds << "'";
+  for (const char* seconds :
+       {"0", "0.000", "-2", "nan", "inf", "1e3", "2073600.001", "1.2.3", "."}) {
+    EXPECT_EQ(parse({"--seconds", seconds}).result, ParseResult::Refused)
+        << "--seconds '" << seconds << "'";
   }
   EXPECT_EQ(parse({"--seconds", "2073600"}).options.limitMs, 2073600000u) << "the largest limit";
   EXPECT_EQ(parse({"--every", "0"}).result, ParseResult::Refused);
@@ -74,7 +79,8 @@ TEST(CaptureOptions, RefusesUnknownOptionsMissingValuesAndUnknownCalls) {
   EXPECT_EQ(missing.message, "--script needs a value");
   Parsed typo = parse({"--fail", "Flp"});
   EXPECT_EQ(typo.result, ParseResult::Refused);
-  EXPECT_NE(typo.message.find(" Flip "), std::string::npos) << "the known calls are listed: " << typo.message;
+  EXPECT_NE(typo.message.find(" Flip "), std::string::npos)
+      << "the known calls are listed: " << typo.message;
   EXPECT_TRUE(typo.options.faults.empty());
 }
 

@@ -1,13 +1,13 @@
 // The log file: levels, prefixes, number formats, flushing and the quiet
 // handling of a file that cannot be opened.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 #include "diag/log.h"
 
@@ -97,7 +97,8 @@ TEST_F(DiagLog, UnopenableFileDropsLinesQuietly) {
   EXPECT_FALSE(fs::exists(bad));
   openLog(file.c_str(), 3);
   logInfo("after a failed open");
-  EXPECT_EQ(contents(), "after a failed open\n") << "a failed open must not leave the stream failing";
+  EXPECT_EQ(contents(), "after a failed open\n")
+      << "a failed open must not leave the stream failing";
 }
 
 }  // namespace

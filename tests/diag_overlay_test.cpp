@@ -17,7 +17,9 @@ class DiagOverlay : public LiveApp {
     LiveApp::SetUp();
     app->textWriterOn = false;
   }
-  std::uint8_t density(int x, int y) { return app->memBuffer->pixels()[y * app->memBuffer->pitch() + x]; }
+  std::uint8_t density(int x, int y) {
+    return app->memBuffer->pixels()[y * app->memBuffer->pitch() + x];
+  }
   // Distinct density values in a box of the density image.
   std::set<std::uint8_t> valuesIn(int x0, int y0, int x1, int y1) {
     std::set<std::uint8_t> values;

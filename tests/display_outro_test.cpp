@@ -57,12 +57,16 @@ struct OutroFailure {
 // Occurrences count the set-up's own calls: two pictures, one palette.
 const OutroFailure kOutroFailures[] = {
     {"LoadImageA#3", "    ERROR:failed to load the outro picture - err number: 8\n"},
-    {"GetDC#3", "    ERROR:failed to get RoriZidodi surface device context - err number: -2147467259\n"},
-    {"CreateCompatibleDC#3=5", "    ERROR:failed to create compatible device context - err number: 5\n"},
+    {"GetDC#3",
+     "    ERROR:failed to get RoriZidodi surface device context - err number: -2147467259\n"},
+    {"CreateCompatibleDC#3=5",
+     "    ERROR:failed to create compatible device context - err number: 5\n"},
     {"SelectObject#3", ""},
     {"GetDIBColorTable=255", ""},
-    {"CreatePalette#2", "    ERROR:failed to create RoriZidodi Palette - err number: -2147467259\n"},
-    {"SetPalette#2=-2005532222", "    ERROR:failed to set Palette for RoriZidodi - err number: -2005532222\n"},
+    {"CreatePalette#2",
+     "    ERROR:failed to create RoriZidodi Palette - err number: -2147467259\n"},
+    {"SetPalette#2=-2005532222",
+     "    ERROR:failed to set Palette for RoriZidodi - err number: -2005532222\n"},
 };
 
 TEST_F(DisplayOutro, EveryFailureEndsTheRunCleanly) {

@@ -28,8 +28,12 @@ class EffectsGlyphDissolve : public LiveApp {
     particles::resetRandomForTest();
     platform::clearFaults();
   }
-  std::uint8_t& font(int x, int y) { return app->fontBuffer->pixels()[y * app->fontBuffer->pitch() + x]; }
-  std::uint8_t& text(int x, int y) { return app->textBuffer->pixels()[y * app->textBuffer->pitch() + x]; }
+  std::uint8_t& font(int x, int y) {
+    return app->fontBuffer->pixels()[y * app->fontBuffer->pitch() + x];
+  }
+  std::uint8_t& text(int x, int y) {
+    return app->textBuffer->pixels()[y * app->textBuffer->pitch() + x];
+  }
   std::vector<Particle> spawned() const {  // oldest first
     const Particle* r = app->particles->records;
     std::vector<Particle> out;
@@ -122,7 +126,8 @@ TEST_F(EffectsGlyphDissolve, DissolveReleasesDensityOverSeventeenAndWipesEveryBy
     EXPECT_FALSE(p[i].stamp);
   }
   for (int y = 0; y < 480; ++y) {
-    for (int x = 4; x <= 21; ++x) ASSERT_EQ(text(x, y), x == 4 || x == 21 ? 200 : 1) << x << "," << y;
+    for (int x = 4; x <= 21; ++x)
+      ASSERT_EQ(text(x, y), x == 4 || x == 21 ? 200 : 1) << x << "," << y;
   }
 }
 

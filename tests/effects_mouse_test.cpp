@@ -82,7 +82,8 @@ TEST_F(EffectsMouse, BlankPictureCannotHangTheFrame) {
   platform::DDBLTFX fx{};
   fx.dwSize = platform::kBltFxSize;
   fx.dwFillColor = 10;  // nothing above the threshold
-  ASSERT_EQ(app->tribleBuffer->Blt(nullptr, nullptr, nullptr, platform::DDBLT_COLORFILL, &fx), platform::DD_OK);
+  ASSERT_EQ(app->tribleBuffer->Blt(nullptr, nullptr, nullptr, platform::DDBLT_COLORFILL, &fx),
+            platform::DD_OK);
   effects::emitTrible(*app);
   EXPECT_EQ(app->particles->activeCount(), 0);
   EXPECT_FALSE(app->tribleBuffer->isLocked());

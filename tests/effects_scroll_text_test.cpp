@@ -39,7 +39,8 @@ TEST(EffectsScrollText, NinePagesOfFixedLinesFromTheAllowedCharacters) {
   // The framed mark's halves are drawn by neighbouring glyphs: together, once at most.
   const std::size_t mark = text.find('M');
   EXPECT_EQ(text.find('T'), mark == std::string_view::npos ? mark : mark + 1);
-  EXPECT_LE(std::count(text.begin(), text.end(), 'M') + std::count(text.begin(), text.end(), 'T'), 2);
+  EXPECT_LE(std::count(text.begin(), text.end(), 'M') + std::count(text.begin(), text.end(), 'T'),
+            2);
 }
 
 TEST(EffectsScrollText, HeadingsAndKeyHelpStandAtTheirCells) {
@@ -50,15 +51,24 @@ TEST(EffectsScrollText, HeadingsAndKeyHelpStandAtTheirCells) {
   };
   const Placed placed[] = {
       {4, 3, kAnyColumn, "ok, how to handle this baby:"},
-      {4, 6, 4, "\xA7q\xA7 and \xA7" "esc\xA7 -- quit"},
+      {4, 6, 4,
+       "\xA7q\xA7 and \xA7"
+       "esc\xA7 -- quit"},
       {4, 7, 4, "\xA7t\xA7 -- stop/continue textwriter"},
-      {4, 8, 4, "\xA7" "d\xA7 -- turn on/off some infos"},
+      {4, 8, 4,
+       "\xA7"
+       "d\xA7 -- turn on/off some infos"},
       {4, 9, 4, "\xA7m\xA7 -- turn on/off mousepointer"},
       {5, 1, kAnyColumn, "something to play around:"},
       {5, 4, 2, "lmb/rmb -- add smoke to the screen"},
       {5, 5, 2, "cursor keys -- some wind"},
-      {5, 6, 2, "\xA7" "1\xA7-\xA7" "0\xA7 -- change colors"},
-      {5, 8, 2, "(shift)\xA7" "c\xA7 -- less/more particles"},
+      {5, 6, 2,
+       "\xA7"
+       "1\xA7-\xA7"
+       "0\xA7 -- change colors"},
+      {5, 8, 2,
+       "(shift)\xA7"
+       "c\xA7 -- less/more particles"},
       {5, 9, 16, "per mouseclick"},
       {5, 11, 2, "(shift)\xA7l\xA7 -- less/more lifetime"},
       {5, 12, 16, "of those particles"},
@@ -89,9 +99,11 @@ TEST(EffectsScrollText, TitleAloneBlankLastPageSignatureRightAligned) {
 }
 
 TEST(EffectsScrollText, GlyphLookupIsByExactByte) {
-  const std::pair<char, int> found[] = {{'a', 0}, {'1', 26}, {'0', 35}, {'\xA7', 38}, {'M', 45}, {'T', 46}};
+  const std::pair<char, int> found[] = {{'a', 0},     {'1', 26}, {'0', 35},
+                                        {'\xA7', 38}, {'M', 45}, {'T', 46}};
   for (auto [c, index] : found) EXPECT_EQ(glyphIndex(c), index) << c;
-  for (char none : {' ', '(', ')', 'A', 'Q', '\0', '\xA8'}) EXPECT_EQ(glyphIndex(none), -1) << int(none);
+  for (char none : {' ', '(', ')', 'A', 'Q', '\0', '\xA8'})
+    EXPECT_EQ(glyphIndex(none), -1) << int(none);
 }
 
 }  // namespace

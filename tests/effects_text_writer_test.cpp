@@ -35,7 +35,9 @@ class EffectsTextWriter : public LiveApp {
   void steps(int n) {
     for (int i = 0; i < n; ++i) textWriter.writeStep(*app);
   }
-  const particles::Particle& newest() const { return app->particles->records[app->particles->records[0].next]; }
+  const particles::Particle& newest() const {
+    return app->particles->records[app->particles->records[0].next];
+  }
 };
 
 TEST_F(EffectsTextWriter, BlankPageIsFullAtOnceThenWaitsAndDissolvesEvenAcrossAPause) {

@@ -2,7 +2,6 @@
 // agreement with a slow, literal walk of every ray over many images and
 // light positions, on and off the screen.
 #include "effects/light.h"
-#include "particles/helper_thread.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +12,8 @@
 #include <random>
 #include <utility>
 #include <vector>
+
+#include "particles/helper_thread.h"
 
 namespace {
 
@@ -474,16 +475,18 @@ TEST(LightFast, MatchesThePlainPassOnManyImagesAndLights) {
                                     static_cast<std::int64_t>(random() % (h + 60)) - 30});
     if (trial % 4 == 3) {
       light.setIntensity(0.05 + 0.001 * static_cast<double>(random() % 3000));
-      light.setReach((trial % 8 == 7 ? -1.0 : 1.0) * (0.05 + 0.001 * static_cast<double>(random() % 3000)));
+      light.setReach((trial % 8 == 7 ? -1.0 : 1.0) *
+                     (0.05 + 0.001 * static_cast<double>(random() % 3000)));
     }
     const std::int32_t pitch = w + static_cast<std::int32_t>(random() % 7);
     Image fast(w, h, pitch, kSentinel), plain(w, h, pitch, kSentinel);
     cast(light, source, fast);
-    nebla::effects::castLightReference(light, source.bytes.data(), plain.bytes.data(), w, h, source.pitch,
-                                       pitch);
+    nebla::effects::castLightReference(light, source.bytes.data(), plain.bytes.data(), w, h,
+                                       source.pitch, pitch);
     nebla::particles::HelperThread::setEnabled(false);
-    ASSERT_EQ(fast.bytes, plain.bytes) << "light at " << light.x << "," << light.y << " on " << w << "x" << h
-                                       << ", reach " << light.reach << (trial % 2 ? ", two threads" : "");
+    ASSERT_EQ(fast.bytes, plain.bytes)
+        << "light at " << light.x << "," << light.y << " on " << w << "x" << h << ", reach "
+        << light.reach << (trial % 2 ? ", two threads" : "");
   }
 }
 

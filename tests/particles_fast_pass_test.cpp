@@ -13,9 +13,9 @@
 #include "particles/flow.h"
 #include "particles/flow_batch.h"
 #include "particles/helper_thread.h"
-#include "particles/simd_target.h"
 #include "particles/particle_system.h"
 #include "particles/random.h"
+#include "particles/simd_target.h"
 
 namespace nebla::particles {
 namespace {
@@ -49,18 +49,20 @@ struct Twin {
   ParticleSystem fast, plain;
   Surface fastDensity, fastText, plainDensity, plainText;
 
-  Twin(std::uint32_t size, std::uint32_t w, std::uint32_t h, std::int32_t densityPitch, std::int32_t textPitch)
+  Twin(std::uint32_t size, std::uint32_t w, std::uint32_t h, std::int32_t densityPitch,
+       std::int32_t textPitch)
       : width(w),
         height(h),
         fast(size),
         plain(size),
-        fastDensity{densityPitch, std::vector<std::uint8_t>(static_cast<std::size_t>(densityPitch) * h)},
+        fastDensity{densityPitch,
+                    std::vector<std::uint8_t>(static_cast<std::size_t>(densityPitch) * h)},
         fastText{textPitch, std::vector<std::uint8_t>(static_cast<std::size_t>(textPitch) * h, 1)},
         plainDensity(fastDensity),
         plainText(fastText) {}
 
-  void spawn(std::uint16_t life, std::int16_t x, std::int16_t y, std::uint16_t z, double vx, double vy,
-             double vz, std::int16_t tx, std::int16_t ty, bool stamp) {
+  void spawn(std::uint16_t life, std::int16_t x, std::int16_t y, std::uint16_t z, double vx,
+             double vy, double vz, std::int16_t tx, std::int16_t ty, bool stamp) {
     fast.spawn(life, x, y, z, vx, vy, vz, tx, ty, stamp);
     plain.spawn(life, x, y, z, vx, vy, vz, tx, ty, stamp);
   }
@@ -69,7 +71,8 @@ struct Twin {
   // must agree too.
   void pass() {
     const EngineState before = EngineState::now();
-    fast.advance(fastDensity.bytes.data(), width, height, fastDensity.pitch, fastText.bytes.data(), fastText.pitch);
+    fast.advance(fastDensity.bytes.data(), width, height, fastDensity.pitch, fastText.bytes.data(),
+                 fastText.pitch);
     const EngineState afterFast = EngineState::now();
     before.restore();
     plain.advanceReference(plainDensity.bytes.data(), width, height, plainDensity.pitch,
@@ -115,7 +118,8 @@ void spawnBurst(Twin& t, std::mt19937& random, int count) {
     const bool targeted = kind >= 6;
     const auto tx = static_cast<std::int16_t>(targeted ? static_cast<int>(random() % w) : -1);
     const auto ty = static_cast<std::int16_t>(random() % h);
-    t.spawn(life, x, y, static_cast<std::uint16_t>(480 + random() % 40), vx, vy, 0.1, tx, ty, kind % 2 == 0);
+    t.spawn(life, x, y, static_cast<std::uint16_t>(480 + random() % 40), vx, vy, 0.1, tx, ty,
+            kind % 2 == 0);
   }
 }
 
@@ -157,9 +161,12 @@ void runScenario(const Scenario& s, unsigned seed) {
   phases = FlowPhases{};
   Twin t(s.poolSize, s.width, s.height, s.densityPitch, s.textPitch);
   for (int frame = 0; frame < s.frames; ++frame) {
-    std::fill(t.fastDensity.bytes.begin(), t.fastDensity.bytes.end(), static_cast<std::uint8_t>(frame % 5 == 0 ? 250 : 0));
+    std::fill(t.fastDensity.bytes.begin(), t.fastDensity.bytes.end(),
+              static_cast<std::uint8_t>(frame % 5 == 0 ? 250 : 0));
     t.plainDensity.bytes = t.fastDensity.bytes;
-    spawnBurst(t, random, s.burstMin + static_cast<int>(random() % static_cast<std::uint32_t>(s.burstMax - s.burstMin + 1)));
+    spawnBurst(t, random,
+               s.burstMin + static_cast<int>(random() % static_cast<std::uint32_t>(
+                                                            s.burstMax - s.burstMin + 1)));
     const float wx = static_cast<float>(static_cast<int>(random() % 17) - 8) * 0.25f;
     t.fast.setWind(wx, -wx * 0.5f);
     t.plain.setWind(wx, -wx * 0.5f);
@@ -180,9 +187,11 @@ class FastPass : public ::testing::TestWithParam<std::tuple<simd::Target, bool>>
   void SetUp() override {
     previous_ = simd::currentTarget();
     const simd::Target target = std::get<0>(GetParam());
-    if (!simd::selectTarget(target)) GTEST_SKIP() << "this machine lacks " << simd::targetName(target);
+    if (!simd::selectTarget(target))
+      GTEST_SKIP() << "this machine lacks " << simd::targetName(target);
     HelperThread::setEnabled(std::get<1>(GetParam()));
-    if (std::get<1>(GetParam()) && HelperThread::get() == nullptr) GTEST_SKIP() << "no helper thread here";
+    if (std::get<1>(GetParam()) && HelperThread::get() == nullptr)
+      GTEST_SKIP() << "no helper thread here";
   }
   void TearDown() override {
     HelperThread::setEnabled(false);
@@ -228,7 +237,8 @@ TEST_P(FastPass, SweepPhaseFarFromZeroMatches) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryInstructionSet, FastPass,
-                         ::testing::Combine(::testing::Values(simd::Target::Portable, simd::Target::Avx2,
+                         ::testing::Combine(::testing::Values(simd::Target::Portable,
+                                                              simd::Target::Avx2,
                                                               simd::Target::Avx512),
                                             ::testing::Bool()),
                          [](const ::testing::TestParamInfo<std::tuple<simd::Target, bool>>& info) {

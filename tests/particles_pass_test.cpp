@@ -217,7 +217,9 @@ struct Hash {
     for (std::size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
   }
   template <typename T>
-  void value(T v) { bytes(&v, sizeof v); }
+  void value(T v) {
+    bytes(&v, sizeof v);
+  }
 };
 
 std::uint64_t hashState(const ParticleSystem& ps, const Images& im) {

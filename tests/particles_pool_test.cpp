@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "particles/particle_system.h"
-#include "ring_check.h"
 #include "platform/fault.h"
+#include "ring_check.h"
 
 using nebla::particles::ParticleSystem;
 
@@ -28,7 +28,9 @@ void spawnPlain(ParticleSystem& ps, std::uint16_t life = 5) {
   ps.spawn(life, 10, 10, 500, 0.0, 0.0, 0.0, -1, -1, false);
 }
 
-void expectRingsConsistent(const ParticleSystem& ps) { EXPECT_EQ(nebla::testing::ringFault(ps), ""); }
+void expectRingsConsistent(const ParticleSystem& ps) {
+  EXPECT_EQ(nebla::testing::ringFault(ps), "");
+}
 
 }  // namespace
 

@@ -6,18 +6,18 @@
 #include <mpfr.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
-#include <initializer_list>
-#include <unordered_map>
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <random>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "particles/flow_batch.h"
@@ -124,8 +124,8 @@ struct Tally {
     if (apart != 0) ++notCorrectlyRounded;
     if (apart > 1 && failures.size() < 5) {
       std::ostringstream text;
-      text << std::hexfloat << name << "(" << x << ") = " << got << ", MPFR " << want << " (" << std::dec
-           << apart << " ulps)";
+      text << std::hexfloat << name << "(" << x << ") = " << got << ", MPFR " << want << " ("
+           << std::dec << apart << " ulps)";
       failures.push_back(text.str());
     }
   }
@@ -148,32 +148,29 @@ double drawArgument(std::mt19937_64& random) {
     case 0:
     case 1:
     case 2:
-    case 3:
-      return unit(random) * 2600.0 - 60.0;  // y / 9 + phase and the like
+    case 3: return unit(random) * 2600.0 - 60.0;  // y / 9 + phase and the like
     case 4:
     case 5:
     case 6:
-    case 7:
-      return std::exp2(unit(random) * 30.0);  // sweepPhase from 1 to 2^30
+    case 7: return std::exp2(unit(random) * 30.0);  // sweepPhase from 1 to 2^30
     case 8:
-    case 9:
-      return sign * std::exp2(unit(random) * 60.0 - 60.0);  // below 1
+    case 9: return sign * std::exp2(unit(random) * 60.0 - 60.0);  // below 1
     case 10:
     case 11:
     case 12: {
       // Next to k * pi/2 for k below 2^29.
       const double k = std::floor(std::exp2(unit(random) * 29.0));
       double x = k * 1.5707963267948966;
-      for (std::uint64_t step = random() % 5; step > 0; --step) x = std::nextafter(x, sign * INFINITY);
+      for (std::uint64_t step = random() % 5; step > 0; --step)
+        x = std::nextafter(x, sign * INFINITY);
       return x;
     }
-    case 13:
-      return sign * std::exp2(30.0 + unit(random) * 70.0);  // the exact reduction
+    case 13: return sign * std::exp2(30.0 + unit(random) * 70.0);  // the exact reduction
     case 14:
       // Huge arguments cost MPFR far more, so fewer of them.
-      return sign * std::exp2(random() % 8 == 0 ? 100.0 + unit(random) * 923.0 : 30.0 + unit(random) * 20.0);
-    default:
-      return sign * unit(random) * 4.0;
+      return sign * std::exp2(random() % 8 == 0 ? 100.0 + unit(random) * 923.0
+                                                : 30.0 + unit(random) * 20.0);
+    default: return sign * unit(random) * 4.0;
   }
 }
 
@@ -186,7 +183,8 @@ TEST(Trig, WithinOneUlpOfMpfrOnTenMillionArguments) {
     workers.emplace_back([t, threads, &tallies] {
       Mpfr mpfr;
       std::mt19937_64 random(1000 + t);
-      for (std::uint64_t i = t; i < kArguments; i += threads) tallies[t].check(mpfr, drawArgument(random));
+      for (std::uint64_t i = t; i < kArguments; i += threads)
+        tallies[t].check(mpfr, drawArgument(random));
     });
   }
   for (auto& w : workers) w.join();
@@ -263,7 +261,8 @@ TEST(Trig, SpecialValuesAndTheEdgesOfTheFastReduction) {
   EXPECT_EQ(sine(5e-324), 5e-324);
   Mpfr mpfr;
   Tally tally;
-  for (double edge : {0x1p30, 0x1p-10, 1.0, 1.5707963267948966, 3.141592653589793, 0x1p1023, 1.7976931348623157e308}) {
+  for (double edge : {0x1p30, 0x1p-10, 1.0, 1.5707963267948966, 3.141592653589793, 0x1p1023,
+                      1.7976931348623157e308}) {
     for (double x : {edge, std::nextafter(edge, 0.0), std::nextafter(edge, INFINITY)}) {
       tally.check(mpfr, x);
       tally.check(mpfr, -x);
@@ -282,15 +281,17 @@ void expectLanesMatchScalar(std::mt19937_64& random) {
     V x;
     for (int i = 0; i < n; ++i) {
       const int kind = static_cast<int>(random() % 8);
-      x[i] = kind == 0 ? std::ldexp(1.0, 30 + static_cast<int>(random() % 40)) * 1.37
+      x[i] = kind == 0   ? std::ldexp(1.0, 30 + static_cast<int>(random() % 40)) * 1.37
              : kind == 1 ? 1.5707963267948966 * static_cast<double>(1 + random() % 1000)
                          : static_cast<double>(random() % 2000000) * 0.001 - 10.0;
     }
     V out[2];
     trig::evaluate<V, 2>({x, x}, {0, 1}, out);
     for (int i = 0; i < n; ++i) {
-      ASSERT_EQ(std::bit_cast<std::uint64_t>(out[0][i]), std::bit_cast<std::uint64_t>(sine(x[i]))) << x[i];
-      ASSERT_EQ(std::bit_cast<std::uint64_t>(out[1][i]), std::bit_cast<std::uint64_t>(cosine(x[i]))) << x[i];
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(out[0][i]), std::bit_cast<std::uint64_t>(sine(x[i])))
+          << x[i];
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(out[1][i]), std::bit_cast<std::uint64_t>(cosine(x[i])))
+          << x[i];
     }
   }
 }
@@ -357,7 +358,8 @@ TEST(Trig, GoldenBitsOfOneFlowBatchOnEveryInstructionSet) {
       for (float f : {b.x[k], b.y[k], b.z[k], b.vx[k], b.vy[k], b.vz[k]}) hash.add(f);
       hash.add(b.cell[k]);
     }
-    EXPECT_EQ(hash.value, 0xe498c0e195fdb746ull) << simd::targetName(target) << ": " << std::hex << hash.value;
+    EXPECT_EQ(hash.value, 0xe498c0e195fdb746ull)
+        << simd::targetName(target) << ": " << std::hex << hash.value;
   }
   simd::selectTarget(previous);
 }

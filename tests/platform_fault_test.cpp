@@ -75,7 +75,8 @@ TEST(PlatformFaultRule, TheNamesAreExactlyTheCallsThatAskForFaults) {
   for (const auto& entry : std::filesystem::directory_iterator(NEBLA_SOURCE_DIR "/src/platform")) {
     if (entry.path().extension() != ".cpp") continue;
     std::ifstream in(entry.path());
-    collectAskedNames(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), asked);
+    collectAskedNames(
+        std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), asked);
   }
   std::vector<std::string> listed(faultableCalls().begin(), faultableCalls().end());
   EXPECT_EQ(listed.size(), 49u);

@@ -63,7 +63,8 @@ TEST_F(PlatformHeadless, EscapeIsHeldAtTheVirtualTimeLimitNotBefore) {
 
 TEST_F(PlatformHeadless, AScriptThatEndsInactiveStopsTheRunOnceTheProgramHasTheEvent) {
   backend().setStopWhenIdle(true);
-  backend().setScript({{Kind::FocusLost, 0, 0, 0, 100}, {Kind::FocusGained, 0, 0, 0, 200},
+  backend().setScript({{Kind::FocusLost, 0, 0, 0, 100},
+                       {Kind::FocusGained, 0, 0, 0, 200},
                        {Kind::FocusLost, 0, 0, 0, 300}});
   backend().idle(std::nullopt);
   backend().setTime(250);

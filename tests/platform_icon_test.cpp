@@ -38,7 +38,7 @@ TEST(Icon, DamagedFilesGiveNoPicture) {
   wrongType[2] = 2;  // a cursor file
   EXPECT_EQ(decodeIcon(wrongType).width, 0);
   std::vector<unsigned char> farOffset = file;
-  farOffset[6 + 2 * 16 + 12 + 3] = 0x7F;  // the largest picture lies far past the end
+  farOffset[6 + 2 * 16 + 12 + 3] = 0x7F;       // the largest picture lies far past the end
   EXPECT_EQ(decodeIcon(farOffset).width, 32);  // the next largest stands in
 }
 

@@ -20,16 +20,21 @@ inline std::string ringFault(const particles::ParticleSystem& ps) {
     std::int32_t i = heads[r];
     do {
       std::int32_t n = ps.records[i].next;
-      if (n < 0 || static_cast<std::uint32_t>(n) >= ps.poolSize) return "record " + std::to_string(i) + " points outside";
-      if (ps.records[n].prev != i) return "record " + std::to_string(n) + ": prev is not the inverse of next";
-      if (n != heads[r] && ring[n]++ != 0) return "record " + std::to_string(n) + " is reached twice";
+      if (n < 0 || static_cast<std::uint32_t>(n) >= ps.poolSize)
+        return "record " + std::to_string(i) + " points outside";
+      if (ps.records[n].prev != i)
+        return "record " + std::to_string(n) + ": prev is not the inverse of next";
+      if (n != heads[r] && ring[n]++ != 0)
+        return "record " + std::to_string(n) + " is reached twice";
       if (n != heads[r]) ++lengths[r];
       i = n;
     } while (i != heads[r]);
   }
-  if (lengths[0] + lengths[1] != std::int64_t{ps.poolSize} - 2) return "some records are in no ring";
+  if (lengths[0] + lengths[1] != std::int64_t{ps.poolSize} - 2)
+    return "some records are in no ring";
   if (lengths[0] != ps.liveCount)
-    return "live count " + std::to_string(ps.liveCount) + " but the active ring holds " + std::to_string(lengths[0]);
+    return "live count " + std::to_string(ps.liveCount) + " but the active ring holds " +
+           std::to_string(lengths[0]);
   return "";
 }
 

@@ -3,9 +3,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <csignal>
-
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -88,7 +87,8 @@ class Recorder {
     }
     if (frame.fromFlip) ++flips_;
     // After a failed write the run is ending: no more files.
-    if (!options_.pngDir.empty() && !writeFailed_ && count_ % options_.every == 0) writeFrame(frame);
+    if (!options_.pngDir.empty() && !writeFailed_ && count_ % options_.every == 0)
+      writeFrame(frame);
     if (progress_ && frame.fromFlip) showProgress(frame.time);
   }
 
@@ -149,7 +149,8 @@ void watchdog(int) {
     return;
   }
   const char message[] =
-      "nebla-capture: no frame for 10 s of real time: the program cannot end (a --fail rule?); giving up\n";
+      "nebla-capture: no frame for 10 s of real time: the program cannot end (a --fail rule?); "
+      "giving up\n";
   ssize_t written = write(2, message, sizeof message - 1);
   (void)written;
   std::_Exit(4);
@@ -180,9 +181,10 @@ class EndingGuard {
     if (backend_.stopReason() == platform::headless::StopReason::None) return;
     if (!stoppedAt_) stoppedAt_ = frame.time;
     if (frame.time - *stoppedAt_ <= kEndingMs) return;
-    std::fprintf(stderr,
-                 "nebla-capture: the program did not end within 60 s of virtual time of Escape being held "
-                 "(a --fail rule?); giving up\n");
+    std::fprintf(
+        stderr,
+        "nebla-capture: the program did not end within 60 s of virtual time of Escape being held "
+        "(a --fail rule?); giving up\n");
     std::fflush(nullptr);
     std::_Exit(4);
   }
@@ -198,19 +200,24 @@ void reportStop(platform::headless::StopReason reason, const CaptureOptions& opt
   using platform::headless::StopReason;
   switch (reason) {
     case StopReason::TimeLimit:
-      std::fprintf(stderr, "nebla-capture: ended after %u frame steps at the limit of %.3f s of virtual time\n",
-                   flips, *options.limitMs / 1000.0);
+      std::fprintf(
+          stderr,
+          "nebla-capture: ended after %u frame steps at the limit of %.3f s of virtual time\n",
+          flips, *options.limitMs / 1000.0);
       break;
     case StopReason::Inactive:
-      std::fprintf(stderr, "nebla-capture: ended after %u frame steps: the script is over and left the program inactive\n",
+      std::fprintf(stderr,
+                   "nebla-capture: ended after %u frame steps: the script is over and left the "
+                   "program inactive\n",
                    flips);
       break;
     case StopReason::Stalled:
-      std::fprintf(stderr, "nebla-capture: ended after %u frame steps: the script is over and no frame step came for %u s\n",
+      std::fprintf(stderr,
+                   "nebla-capture: ended after %u frame steps: the script is over and no frame "
+                   "step came for %u s\n",
                    flips, platform::headless::kStallMs / 1000);
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -221,7 +228,9 @@ int main(int argc, char** argv) {
   std::string error;
   switch (tools::parseCaptureOptions(argc, argv, kPngBuilt, options, error)) {
     case tools::ParseResult::Help: std::fputs(tools::kCaptureUsage, stdout); return 0;
-    case tools::ParseResult::Refused: std::fprintf(stderr, "nebla-capture: %s\n", error.c_str()); return 2;
+    case tools::ParseResult::Refused:
+      std::fprintf(stderr, "nebla-capture: %s\n", error.c_str());
+      return 2;
     case tools::ParseResult::Run: break;
   }
   std::vector<platform::InputEvent> events;
@@ -256,12 +265,16 @@ int main(int argc, char** argv) {
   stopWatchdog();
   recorder.finish();
   reportStop(backend.stopReason(), options, recorder.flips());
-  if (options.hash) std::printf("frames %u hash %016llx\n", recorder.count(), static_cast<unsigned long long>(recorder.hash()));
+  if (options.hash)
+    std::printf("frames %u hash %016llx\n", recorder.count(),
+                static_cast<unsigned long long>(recorder.hash()));
   if (options.time) {
     // Frame steps are the flipped frames; the outro draws straight on the
     // screen.
-    std::printf("run took %.3f s for %u presented frames: %u frame steps, %.1f frame steps per second\n",
-                seconds, recorder.count(), recorder.flips(), seconds > 0 ? recorder.flips() / seconds : 0.0);
+    std::printf(
+        "run took %.3f s for %u presented frames: %u frame steps, %.1f frame steps per second\n",
+        seconds, recorder.count(), recorder.flips(),
+        seconds > 0 ? recorder.flips() / seconds : 0.0);
   }
   // Frames that could not be written make the run a failure, whatever the
   // program's own status; so does a run that ended short of its frames.

@@ -90,12 +90,14 @@ bool applyValue(std::string_view arg, const std::string& value, bool pngBuilt,
     }
     options.pngDir = value;
   } else if (arg == "--fail" && !(good = platform::parseFaultRule(value, rule))) {
-    message = "bad fault rule " + platform::headless::quoted(value) + ": want CALL[#N][=RESULT], CALL one of:" + knownCalls();
+    message = "bad fault rule " + platform::headless::quoted(value) +
+              ": want CALL[#N][=RESULT], CALL one of:" + knownCalls();
     return false;
   } else if (arg == "--fail") {
     options.faults.push_back(rule);
   }
-  if (!good) message = "bad value for " + std::string(arg) + ": " + platform::headless::quoted(value);
+  if (!good)
+    message = "bad value for " + std::string(arg) + ": " + platform::headless::quoted(value);
   return good;
 }
 
@@ -111,7 +113,8 @@ ParseResult parseCaptureOptions(int argc, const char* const* argv, bool pngBuilt
       continue;
     }
     if (!takesValue(arg)) {
-      message = "unknown option: " + platform::headless::quoted(arg) + " (--help lists the options)";
+      message =
+          "unknown option: " + platform::headless::quoted(arg) + " (--help lists the options)";
       return ParseResult::Refused;
     }
     if (i + 1 >= argc) {

@@ -23,8 +23,9 @@ using nebla::app::Application;
 
 void fillPool(Application& app) {
   for (int i = 0; app.particles->activeCount() < 99998; ++i)
-    app.particles->spawn(60000, static_cast<std::int16_t>(40 + i % 560), static_cast<std::int16_t>(40 + (i / 560) % 400),
-                         500, 0.0, 0.0, 0.0, -1, -1, false);
+    app.particles->spawn(60000, static_cast<std::int16_t>(40 + i % 560),
+                         static_cast<std::int16_t>(40 + (i / 560) % 400), 500, 0.0, 0.0, 0.0, -1,
+                         -1, false);
   app.lightOn = true;
   app.infoOn = true;
   app.textWriterOn = true;
@@ -60,9 +61,11 @@ int main() {
     if (i >= kWarmUp) times.push_back(emscripten_get_now() - start);
     emscripten_sleep(0);
   }
-  std::printf("frame step at full load (%u particles): median %.2f ms, 99th percentile %.2f ms over %d steps\n",
-              static_cast<unsigned>(app->particles->activeCount()), percentile(times, 0.5), percentile(times, 0.99),
-              kSteps);
+  std::printf(
+      "frame step at full load (%u particles): median %.2f ms, 99th percentile %.2f ms over %d "
+      "steps\n",
+      static_cast<unsigned>(app->particles->activeCount()), percentile(times, 0.5),
+      percentile(times, 0.99), kSteps);
   app.reset();
   nebla::platform::setBackend(nullptr);
   return 0;

@@ -9,6 +9,7 @@ namespace nebla::app {
 // Runs the whole program on the installed platform backend: log, set-up,
 // message loop, outro, teardown. Returns 0 after a normal quit and 1 when
 // the program could not start (its reason is in the log and on stderr).
-int WinMain(platform::HINSTANCE instance, platform::HINSTANCE previous, char* commandLine, int show);
+int WinMain(platform::HINSTANCE instance, platform::HINSTANCE previous, char* commandLine,
+            int show);
 
 }  // namespace nebla::app

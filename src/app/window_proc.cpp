@@ -116,7 +116,8 @@ LRESULT windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
       ShowCursor(FALSE);
-      application = static_cast<Application*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+      application =
+          static_cast<Application*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
       break;
     case WM_CLOSE:
       // A window that cannot be closed surprises people on a desktop: the
@@ -124,9 +125,7 @@ LRESULT windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
       ShowCursor(TRUE);
       PostQuitMessage(0);
       return 1;
-    case WM_ACTIVATEAPP:
-      appActive = wParam == 1 || wParam == 2;
-      return 0;
+    case WM_ACTIVATEAPP: appActive = wParam == 1 || wParam == 2; return 0;
     default:
       if (application != nullptr) handleInput(message, wParam, lParam);
       break;

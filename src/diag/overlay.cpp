@@ -47,7 +47,8 @@ void Application::drawOverlay() {
   SetTextColor(dc, RGB(85, 85, 85));
   SetBkColor(dc, colourScheme == 7 ? RGB(254, 254, 254) : RGB(0, 0, 0));
   const std::array<std::string, 5> lines = diag::overlayLines(*this);
-  for (int i = 0; i < 5; ++i) TextOutA(dc, 0, i * 14, lines[i].data(), static_cast<int>(lines[i].size()));
+  for (int i = 0; i < 5; ++i)
+    TextOutA(dc, 0, i * 14, lines[i].data(), static_cast<int>(lines[i].size()));
   memBuffer->ReleaseDC(dc);
 }
 

@@ -60,7 +60,8 @@ void Application::selectColourScheme(std::uint32_t scheme) {
     return;
   }
   result = frontBuffer->SetPalette(palette);
-  if (result != DD_OK) diag::logWarning("failed to set Palette for FrontBuffer - err number: ", result);
+  if (result != DD_OK)
+    diag::logWarning("failed to set Palette for FrontBuffer - err number: ", result);
   palette->Release();
 }
 

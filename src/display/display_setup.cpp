@@ -114,7 +114,8 @@ bool Application::copyPicture(IDirectDrawSurface* surface, int resource, int cop
     return false;
   }
   SelectObject(memoryDc, static_cast<HGDIOBJ>(bitmap));
-  StretchBlt(surfaceDc, 0, 0, copyWidth, copyHeight, memoryDc, 0, 0, copyWidth, copyHeight, SRCCOPY);
+  StretchBlt(surfaceDc, 0, 0, copyWidth, copyHeight, memoryDc, 0, 0, copyWidth, copyHeight,
+             SRCCOPY);
   DeleteDC(memoryDc);
   surface->ReleaseDC(surfaceDc);
   DeleteObject(static_cast<HGDIOBJ>(bitmap));
@@ -167,9 +168,12 @@ bool Application::createSurfaces() {
     diag::logError("failed to create back surface - err number: ", result);
     return false;
   }
-  return createOffscreen(&memBuffer, width, height, "failed to create offscreen surface - err number: ") &&
-         createOffscreen(&lightBuffer, width, height, "failed to create offscreen surface 2 - err number: ") &&
-         createOffscreen(&textBuffer, width, height, "failed to create Text surface - err number: ") &&
+  return createOffscreen(&memBuffer, width, height,
+                         "failed to create offscreen surface - err number: ") &&
+         createOffscreen(&lightBuffer, width, height,
+                         "failed to create offscreen surface 2 - err number: ") &&
+         createOffscreen(&textBuffer, width, height,
+                         "failed to create Text surface - err number: ") &&
          createOffscreen(&fontBuffer, 750, 27, "failed to create Font surface - err number: ") &&
          createOffscreen(&tribleBuffer, 81, 61, "failed to create Trible surface - err number: ");
 }

@@ -14,7 +14,8 @@ std::array<int, 90> outroRows() {
   std::array<int, 90> rows{};
   std::size_t n = 0;
   for (double c = 0.0; c < 9.0; c = c + 0.2) rows[n++] = static_cast<int>(c * c);
-  for (double c = 0.0; c < 9.0; c = c + 0.2) rows[n++] = static_cast<int>(160.0 - (9.0 - c) * (9.0 - c));
+  for (double c = 0.0; c < 9.0; c = c + 0.2)
+    rows[n++] = static_cast<int>(160.0 - (9.0 - c) * (9.0 - c));
   return rows;
 }
 
@@ -83,9 +84,11 @@ PaletteResult attachPicturePalette(OutroContexts& dc, IDirectDraw* directDraw) {
     return PaletteResult::QuietEnd;
   }
   PALETTEENTRY entries[256];
-  for (int i = 0; i < 256; ++i) entries[i] = {table[i].rgbRed, table[i].rgbGreen, table[i].rgbBlue, 0};
+  for (int i = 0; i < 256; ++i)
+    entries[i] = {table[i].rgbRed, table[i].rgbGreen, table[i].rgbBlue, 0};
   IDirectDrawPalette* palette = nullptr;
-  HRESULT result = directDraw->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, entries, &palette, nullptr);
+  HRESULT result =
+      directDraw->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, entries, &palette, nullptr);
   if (result != DD_OK) {
     dc.release();
     diag::logError("failed to create RoriZidodi Palette - err number: ", result);

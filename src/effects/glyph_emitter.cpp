@@ -77,9 +77,10 @@ void TextWriter::emitGlyph(app::Application& app, char c, std::int32_t x, std::i
       const std::int32_t ink = column < kFontWidth ? strip.bytes[i * strip.pitch + column] : 0;
       for (std::int32_t n = ink / kInkPerParticle; n > 0; --n) {
         const Start s = startOf(mode, x, y, glyphCorner);
-        app.particles->spawn(kGlyphLife, static_cast<std::int16_t>(s.x), static_cast<std::int16_t>(s.y),
-                             kGlyphDepth, 0.0, 0.0, 0.0, static_cast<std::int16_t>(x + j),
-                             static_cast<std::int16_t>(y + i), true);
+        app.particles->spawn(kGlyphLife, static_cast<std::int16_t>(s.x),
+                             static_cast<std::int16_t>(s.y), kGlyphDepth, 0.0, 0.0, 0.0,
+                             static_cast<std::int16_t>(x + j), static_cast<std::int16_t>(y + i),
+                             true);
       }
     }
   }

@@ -259,15 +259,18 @@ void castRange(const Pass& pass, std::int64_t first, std::int64_t end) {
 std::int64_t halfwayRay(const Pass& pass) {
   const std::int64_t lx = pass.light.x, ly = pass.light.y;
   auto cost = [&](std::int64_t ex, std::int64_t ey) {
-    const double adx = static_cast<double>(std::abs(ex - lx)), ady = static_cast<double>(std::abs(ey - ly));
+    const double adx = static_cast<double>(std::abs(ex - lx)),
+                 ady = static_cast<double>(std::abs(ey - ly));
     const double steps = 1.0 + std::max(adx, ady);
     const double length = std::sqrt(adx * adx + ady * ady);
-    const double bright = length > 0.0 ? std::max(adx, ady) * pass.diagonalReach / (2.0 * length) : steps;
+    const double bright =
+        length > 0.0 ? std::max(adx, ady) * pass.diagonalReach / (2.0 * length) : steps;
     const double lit = std::max(0.0, std::min(steps, bright));
     return 3.0 * lit + (steps - lit);
   };
   double total = 0.0;
-  forEachRayEnd(pass.width, pass.height, [&](std::int64_t ex, std::int64_t ey) { total += cost(ex, ey); });
+  forEachRayEnd(pass.width, pass.height,
+                [&](std::int64_t ex, std::int64_t ey) { total += cost(ex, ey); });
   double sum = 0.0;
   std::int64_t index = 0, halfway = -1;
   forEachRayEnd(pass.width, pass.height, [&](std::int64_t ex, std::int64_t ey) {
@@ -293,7 +296,8 @@ class SplitImage {
     const auto size = static_cast<std::size_t>(width * height);
     if (size <= size_) return true;
     if (bytes_ != nullptr) platform::HeapFree(platform::GetProcessHeap(), 0, bytes_);
-    bytes_ = static_cast<std::uint8_t*>(platform::HeapAlloc(platform::GetProcessHeap(), 0, 2 * size));
+    bytes_ =
+        static_cast<std::uint8_t*>(platform::HeapAlloc(platform::GetProcessHeap(), 0, 2 * size));
     size_ = bytes_ != nullptr ? size : 0;
     if (bytes_ != nullptr) std::memset(bytes_, 0, 2 * size);
     return bytes_ != nullptr;
@@ -302,7 +306,8 @@ class SplitImage {
   std::uint8_t* marks() { return bytes_ + size_; }
 
   // Copies the marked pixels into the destination and clears the marks.
-  void mergeInto(std::uint8_t* destination, std::int64_t pitch, std::int64_t width, std::int64_t height) {
+  void mergeInto(std::uint8_t* destination, std::int64_t pitch, std::int64_t width,
+                 std::int64_t height) {
     for (std::int64_t y = 0; y < height; ++y) {
       mergeRow(destination + y * pitch, pixels() + y * width, marks() + y * width, width);
     }
@@ -311,7 +316,8 @@ class SplitImage {
  private:
   typedef std::uint8_t Bytes __attribute__((vector_size(16)));
 
-  static void mergeRow(std::uint8_t* row, const std::uint8_t* pixel, std::uint8_t* mark, std::int64_t width) {
+  static void mergeRow(std::uint8_t* row, const std::uint8_t* pixel, std::uint8_t* mark,
+                       std::int64_t width) {
     std::int64_t x = 0;
     for (; x + 16 <= width; x += 16) {
       Bytes r, p, m;
@@ -327,7 +333,6 @@ class SplitImage {
     }
     std::memset(mark, 0, static_cast<std::size_t>(width));
   }
-
 
   std::uint8_t* bytes_ = nullptr;
   std::size_t size_ = 0;
@@ -372,7 +377,8 @@ bool castSplit(const Pass& pass) {
 void castLight(const app::LightSource& light, const std::uint8_t* source, std::uint8_t* destination,
                std::int32_t width, std::int32_t height, std::int32_t sourcePitch,
                std::int32_t destinationPitch) {
-  const Pass pass = makePass(light, source, destination, width, height, sourcePitch, destinationPitch);
+  const Pass pass =
+      makePass(light, source, destination, width, height, sourcePitch, destinationPitch);
   if (castSplit(pass)) return;
   forEachRayEnd(pass.width, pass.height,
                 [&pass](std::int64_t ex, std::int64_t ey) { castRayFast<false>(pass, ex, ey); });
@@ -381,8 +387,10 @@ void castLight(const app::LightSource& light, const std::uint8_t* source, std::u
 void castLightReference(const app::LightSource& light, const std::uint8_t* source,
                         std::uint8_t* destination, std::int32_t width, std::int32_t height,
                         std::int32_t sourcePitch, std::int32_t destinationPitch) {
-  const Pass pass = makePass(light, source, destination, width, height, sourcePitch, destinationPitch);
-  forEachRayEnd(pass.width, pass.height, [&pass](std::int64_t ex, std::int64_t ey) { castRay(pass, ex, ey); });
+  const Pass pass =
+      makePass(light, source, destination, width, height, sourcePitch, destinationPitch);
+  forEachRayEnd(pass.width, pass.height,
+                [&pass](std::int64_t ex, std::int64_t ey) { castRay(pass, ex, ey); });
 }
 
 }  // namespace nebla::effects

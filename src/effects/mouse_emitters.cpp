@@ -52,8 +52,8 @@ void emitSpray(app::Application& app) {
     double vy = sprayVelocity();
     double vz = sprayVelocity();
     std::int32_t life = rand() % app.lifetime + 1;
-    app.particles->spawn(poolLife(life), static_cast<std::int16_t>(p.x), static_cast<std::int16_t>(p.y),
-                         500, vx, vy, vz, -1, -1, false);
+    app.particles->spawn(poolLife(life), static_cast<std::int16_t>(p.x),
+                         static_cast<std::int16_t>(p.y), 500, vx, vy, vz, -1, -1, false);
   }
 }
 
@@ -70,8 +70,8 @@ void emitTrible(app::Application& app) {
     auto targetX = static_cast<std::int16_t>(static_cast<std::uint32_t>(px) + app.width / 2 - 20);
     auto targetY = static_cast<std::int16_t>(static_cast<std::uint32_t>(py) + app.height / 2 + 10);
     Point p = pathPoint(app);
-    app.particles->spawn(life, static_cast<std::int16_t>(p.x), static_cast<std::int16_t>(p.y), 500, 0.0,
-                         0.0, 0.0, targetX, targetY, false);
+    app.particles->spawn(life, static_cast<std::int16_t>(p.x), static_cast<std::int16_t>(p.y), 500,
+                         0.0, 0.0, 0.0, targetX, targetY, false);
     ++created;
   }
   app.tribleBuffer->Unlock(nullptr);

@@ -27,8 +27,7 @@ class TextWriter {
   // The writer hands over one character of the page with the top-left
   // screen corner of its cell and the page count; particles fly onto the
   // glyph's ink and burn it into the text layer.
-  void emitGlyph(app::Application& app, char c, std::int32_t x, std::int32_t y,
-                 std::int32_t page);
+  void emitGlyph(app::Application& app, char c, std::int32_t x, std::int32_t y, std::int32_t page);
 
   // The writer wipes a full page with this: restart once when the page is
   // full, then once per frame after the wait. True while columns remain.

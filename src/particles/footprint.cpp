@@ -132,7 +132,8 @@ void DensityCounts::apply(std::uint8_t* image, std::int32_t pitch) {
     three[i] = rowSums_ + i * rowBytes;
     five[i] = rowSums_ + (5 + i) * rowBytes;
   }
-  for (std::int32_t r = firstCountRow - 4; r < firstCountRow; ++r) sumRow(r, three[r % 5], five[r % 5]);
+  for (std::int32_t r = firstCountRow - 4; r < firstCountRow; ++r)
+    sumRow(r, three[r % 5], five[r % 5]);
   for (std::int32_t y = firstCountRow - 4; y <= lastCountRow; ++y) {
     sumRow(y + 4, three[(y + 4) % 5], five[(y + 4) % 5]);
     const std::uint8_t* const sums[5] = {three[y % 5], five[(y + 1) % 5], five[(y + 2) % 5],

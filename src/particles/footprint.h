@@ -52,7 +52,7 @@ class DensityCounts {
   void sumRow(std::int32_t countRow, std::uint8_t* three, std::uint8_t* five) const;
   void applyRow(std::uint8_t* row, const std::uint8_t* const sums[5]) const;
 
-  std::uint8_t* counts_ = nullptr;  // (width + 4) x (height + 4): 2 cells of margin
+  std::uint8_t* counts_ = nullptr;   // (width + 4) x (height + 4): 2 cells of margin
   std::uint8_t* rowSums_ = nullptr;  // five rows of 3-sums and five of 5-sums
   std::uint32_t width_ = 0;
   std::uint32_t height_ = 0;

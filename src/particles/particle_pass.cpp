@@ -113,7 +113,8 @@ void FastPass::prefetchRecord(std::int32_t index) const {
 // first, then the survivors.
 inline std::int32_t FastPass::predictedAt(std::uint32_t position) const {
   const std::uint32_t spawned = work_.spawnedCount;
-  return position < spawned ? work_.spawned[spawned - 1 - position] : work_.survivors[position - spawned];
+  return position < spawned ? work_.spawned[spawned - 1 - position]
+                            : work_.survivors[position - spawned];
 }
 
 // The predicted records at positions from..from+count-1, a stretch of each
@@ -138,9 +139,11 @@ double FastPass::sweepPhases(double first, int count, double* out) {
   const auto bits = __builtin_bit_cast(std::uint64_t, first);
   const int biased = static_cast<int>((bits >> 52) & 0x7ff);
   if (first >= 0.0625 && biased < 0x7ff) {
-    const double spacing = __builtin_bit_cast(double, static_cast<std::uint64_t>(biased - 52) << 52);
+    const double spacing =
+        __builtin_bit_cast(double, static_cast<std::uint64_t>(biased - 52) << 52);
     const auto step = static_cast<std::uint64_t>(0.01 / spacing + 0.5);
-    const std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+    const std::uint64_t mantissa =
+        (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
     if (mantissa + static_cast<std::uint64_t>(count) * step + 1 < (std::uint64_t{1} << 53)) {
       for (int k = 0; k < count; ++k) {
         out[k] = __builtin_bit_cast(double, bits + static_cast<std::uint64_t>(k) * step);
@@ -216,7 +219,8 @@ int FastPass::sweepPredicted(BatchSlot& slot) {
     take(slot.batch, k, p);
   }
   int taken = 0;
-  for (std::int32_t expected = next_; taken < n && visit[taken] == expected; ++taken) expected = links[taken];
+  for (std::int32_t expected = next_; taken < n && visit[taken] == expected; ++taken)
+    expected = links[taken];
   for (int k = taken; k < n; ++k) ++records_[visit[k]].life;
   if (taken < n || n == 0) predicting_ = false;
   if (taken == 0) return sweepLinked(slot);

@@ -15,7 +15,8 @@ namespace {
 constexpr std::size_t kWorkspaceAlignment = 64;
 
 std::size_t workspaceBytes(std::uint32_t poolSize) {
-  return sizeof(PassWorkspace) + kWorkspaceAlignment + 3 * std::size_t{poolSize} * sizeof(std::int32_t);
+  return sizeof(PassWorkspace) + kWorkspaceAlignment +
+         3 * std::size_t{poolSize} * sizeof(std::int32_t);
 }
 
 }  // namespace

@@ -64,8 +64,7 @@ class ParticleSystem {
   // The same pass written plainly, one particle at a time in ring order.
   // Tests and benchmarks hold the fast pass against it.
   void advanceReference(std::uint8_t* density, std::uint32_t width, std::uint32_t height,
-                        std::int32_t densityPitch, std::uint8_t* textLayer,
-                        std::int32_t textPitch);
+                        std::int32_t densityPitch, std::uint8_t* textLayer, std::int32_t textPitch);
   // The window procedure sets the wind on every tick and cursor key.
   void setWind(float wx, float wy);
 

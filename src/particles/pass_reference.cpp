@@ -16,11 +16,14 @@ namespace nebla::particles {
 // runs in double and is stored as float.
 void ParticleSystem::moveParticle(Particle& p) {
   double px = p.x, py = p.y, pz = p.z;
-  float fx = static_cast<float>(sine(py / 9.0 + sweepPhase) + cosine(pz / 11.0 + phases.phase1) + windX);
+  float fx =
+      static_cast<float>(sine(py / 9.0 + sweepPhase) + cosine(pz / 11.0 + phases.phase1) + windX);
   std::int32_t r = rand() % 6666;
   double ax = fx + r * 0.0001 - 0.33;
-  float fy = static_cast<float>(sine(px / 14.0 + phases.phase2) + cosine(pz / 16.0 + phases.phase3) + windY - 0.5);
-  float fz = static_cast<float>(sine(px / 17.0 + phases.phase4) + cosine(py / 21.0 + phases.phase5));
+  float fy = static_cast<float>(sine(px / 14.0 + phases.phase2) +
+                                cosine(pz / 16.0 + phases.phase3) + windY - 0.5);
+  float fz =
+      static_cast<float>(sine(px / 17.0 + phases.phase4) + cosine(py / 21.0 + phases.phase5));
   p.vx = static_cast<float>(p.vx + (ax - 0.25 * p.vx));
   p.vy = static_cast<float>(p.vy + (fy - 0.25 * p.vy));
   p.vz = static_cast<float>(p.vz + (fz - 0.25 * p.vz));

@@ -22,10 +22,10 @@ struct BatchSlot {
 // order. Keeping that order in arrays lets the pass load particles ahead of
 // the ring walk; every predicted link is still checked against the ring.
 struct PassWorkspace {
-  void* block = nullptr;  // the heap block this lives in
-  std::int32_t* spawned = nullptr;        // since the last pass, oldest first
+  void* block = nullptr;            // the heap block this lives in
+  std::int32_t* spawned = nullptr;  // since the last pass, oldest first
   std::uint32_t spawnedCount = 0;
-  std::int32_t* survivors = nullptr;      // the last pass's, in visit order
+  std::int32_t* survivors = nullptr;  // the last pass's, in visit order
   std::uint32_t survivorCount = 0;
   std::int32_t* nextSurvivors = nullptr;  // filled by the pass under way
   // False once the rings changed other than by spawn and the pass; the next

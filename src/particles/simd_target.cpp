@@ -8,7 +8,8 @@ namespace {
 Target bestTarget() {
 #if defined(__x86_64__) && defined(NEBLA_SIMD_X86)
   __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq")) return Target::Avx512;
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq"))
+    return Target::Avx512;
   if (__builtin_cpu_supports("avx2")) return Target::Avx2;
 #endif
   return Target::Portable;
@@ -39,12 +40,9 @@ bool selectTarget(Target target) {
 
 const char* targetName(Target target) {
   switch (target) {
-    case Target::Avx512:
-      return "avx512";
-    case Target::Avx2:
-      return "avx2";
-    case Target::Portable:
-      break;
+    case Target::Avx512: return "avx512";
+    case Target::Avx2: return "avx2";
+    case Target::Portable: break;
   }
   return "portable";
 }

@@ -30,9 +30,7 @@ constexpr int kWindowWords = 6;  // 192 bits of 2/pi per reduction
 
 // The 32-bit word of 2/pi at index w (0 is the first word after the point);
 // words before the point and past the table are 0.
-std::uint64_t tableWord(int w) {
-  return w >= 0 && w < kTableBits / 32 ? kTwoOverPiBits[w] : 0;
-}
+std::uint64_t tableWord(int w) { return w >= 0 && w < kTableBits / 32 ? kTwoOverPiBits[w] : 0; }
 
 // 32 bits of 2/pi from bit `first` on (bit 1 is the first after the point),
 // the first of them most significant.
@@ -45,7 +43,9 @@ std::uint32_t wordOfTwoOverPi(int first) {
 }
 
 // 2^e for the exponents this file needs, built from its bits.
-double powerOfTwo(int e) { return __builtin_bit_cast(double, static_cast<std::uint64_t>(e + 1023) << 52); }
+double powerOfTwo(int e) {
+  return __builtin_bit_cast(double, static_cast<std::uint64_t>(e + 1023) << 52);
+}
 
 // The product of the 53-bit mantissa m and the window of 2/pi modulo
 // 2^192, in 32-bit limbs, least significant first.
@@ -116,7 +116,8 @@ void timesPiOver2(double& hi, double& lo) {
 // |x| * 2/pi modulo 4, with 190 bits after the point, for |x| given as
 // mantissa * 2^exponent. Bits of 2/pi before exponent - 1 only add
 // multiples of 4, so a window of 192 bits from there on is enough.
-void timesTwoOverPiModulo4(std::uint64_t mantissa, int exponent, std::uint32_t product[kWindowWords]) {
+void timesTwoOverPiModulo4(std::uint64_t mantissa, int exponent,
+                           std::uint32_t product[kWindowWords]) {
   std::uint32_t window[kWindowWords];
   for (int w = 0; w < kWindowWords; ++w) {
     window[kWindowWords - 1 - w] = wordOfTwoOverPi(exponent - 1 + 32 * w);

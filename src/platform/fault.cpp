@@ -36,16 +36,55 @@ bool parseNumber(std::string_view text, std::int64_t& value) {
 }
 
 constexpr std::string_view kFaultableCalls[] = {
-    "AddRef",           "Blt",              "BltFast",         "CreateCompatibleDC", "CreatePalette",
-    "CreateSurface",    "CreateWindowExA",  "DefWindowProcA",  "DeleteDC",           "DeleteObject",
-    "DestroyWindow",    "DirectDrawCreate", "DispatchMessageA", "Flip",              "GetAsyncKeyState",
-    "GetAttachedSurface", "GetDC",          "GetDIBColorTable", "GetKeyState",       "GetModuleHandleA",
-    "GetTickCount",     "HeapAlloc",        "KillTimer",       "LoadCursorA",        "LoadIconA",
-    "LoadImageA",       "Lock",             "PeekMessageA",    "PostMessageA",       "PostQuitMessage",
-    "RegisterClassA",   "Release",          "ReleaseDC",       "Restore",            "SelectObject",
-    "SetBkColor",       "SetBkMode",        "SetCooperativeLevel", "SetDisplayMode", "SetPalette",
-    "SetTextColor",     "SetTimer",         "ShowCursor",      "ShowWindow",         "StretchBlt",
-    "TextOutA",         "TranslateMessage", "Unlock",          "UnregisterClassA",
+    "AddRef",
+    "Blt",
+    "BltFast",
+    "CreateCompatibleDC",
+    "CreatePalette",
+    "CreateSurface",
+    "CreateWindowExA",
+    "DefWindowProcA",
+    "DeleteDC",
+    "DeleteObject",
+    "DestroyWindow",
+    "DirectDrawCreate",
+    "DispatchMessageA",
+    "Flip",
+    "GetAsyncKeyState",
+    "GetAttachedSurface",
+    "GetDC",
+    "GetDIBColorTable",
+    "GetKeyState",
+    "GetModuleHandleA",
+    "GetTickCount",
+    "HeapAlloc",
+    "KillTimer",
+    "LoadCursorA",
+    "LoadIconA",
+    "LoadImageA",
+    "Lock",
+    "PeekMessageA",
+    "PostMessageA",
+    "PostQuitMessage",
+    "RegisterClassA",
+    "Release",
+    "ReleaseDC",
+    "Restore",
+    "SelectObject",
+    "SetBkColor",
+    "SetBkMode",
+    "SetCooperativeLevel",
+    "SetDisplayMode",
+    "SetPalette",
+    "SetTextColor",
+    "SetTimer",
+    "ShowCursor",
+    "ShowWindow",
+    "StretchBlt",
+    "TextOutA",
+    "TranslateMessage",
+    "Unlock",
+    "UnregisterClassA",
 };
 
 }  // namespace
@@ -70,7 +109,8 @@ bool parseFaultRule(std::string_view text, FaultRule& rule) {
     rule.occurrence = static_cast<std::uint32_t>(n);
     text = text.substr(0, hash);
   }
-  if (!std::binary_search(std::begin(kFaultableCalls), std::end(kFaultableCalls), text)) return false;
+  if (!std::binary_search(std::begin(kFaultableCalls), std::end(kFaultableCalls), text))
+    return false;
   rule.call = std::string(text);
   return true;
 }

@@ -59,23 +59,12 @@ void deliver(const InputEvent& e) {
       u.pointer = {e.x, e.y};
       postButton(window, WM_MOUSEMOVE, 0, true, e);
       break;
-    case Kind::LeftDown:
-      postButton(window, WM_LBUTTONDOWN, MK_LBUTTON, true, e);
-      break;
-    case Kind::LeftUp:
-      postButton(window, WM_LBUTTONUP, MK_LBUTTON, false, e);
-      break;
-    case Kind::RightDown:
-      postButton(window, WM_RBUTTONDOWN, MK_RBUTTON, true, e);
-      break;
-    case Kind::RightUp:
-      postButton(window, WM_RBUTTONUP, MK_RBUTTON, false, e);
-      break;
-    case Kind::Close:
-      post(window, WM_CLOSE, 0, 0, e.time);
-      break;
-    default:
-      break;
+    case Kind::LeftDown: postButton(window, WM_LBUTTONDOWN, MK_LBUTTON, true, e); break;
+    case Kind::LeftUp: postButton(window, WM_LBUTTONUP, MK_LBUTTON, false, e); break;
+    case Kind::RightDown: postButton(window, WM_RBUTTONDOWN, MK_RBUTTON, true, e); break;
+    case Kind::RightUp: postButton(window, WM_RBUTTONUP, MK_RBUTTON, false, e); break;
+    case Kind::Close: post(window, WM_CLOSE, 0, 0, e.time); break;
+    default: break;
   }
 }
 

@@ -1,9 +1,10 @@
 // Window classes, windows, activation, the pointer counter and the
 // program's resources.
+#include <strings.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <map>
-#include <strings.h>
 
 #include "platform/backend.h"
 #include "platform/bitmap.h"

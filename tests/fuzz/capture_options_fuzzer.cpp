@@ -56,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (bool pngBuilt : {true, false}) {
     CaptureOptions options;
     std::string message;
-    ParseResult result = parseCaptureOptions(static_cast<int>(argv.size()), argv.data(), pngBuilt, options, message);
+    ParseResult result =
+        parseCaptureOptions(static_cast<int>(argv.size()), argv.data(), pngBuilt, options, message);
     if (result == ParseResult::Run) checkAccepted(options);
     if (result == ParseResult::Refused) check(printableLine(message));
     if (!pngBuilt && result == ParseResult::Run) check(options.pngDir.empty());

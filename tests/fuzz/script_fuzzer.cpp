@@ -30,7 +30,8 @@ void checkEvents(const std::vector<InputEvent>& events) {
     check(i == 0 || events[i - 1].time <= e.time);
     check(e.kind >= Kind::KeyDown && e.kind <= Kind::Close);
     if (e.kind == Kind::KeyDown || e.kind == Kind::KeyUp) check(e.key > 0 && e.key < 256);
-    if (e.kind == Kind::MouseMove) check(e.x >= -32768 && e.x <= 32767 && e.y >= -32768 && e.y <= 32767);
+    if (e.kind == Kind::MouseMove)
+      check(e.x >= -32768 && e.x <= 32767 && e.y >= -32768 && e.y <= 32767);
   }
 }
 

@@ -75,7 +75,9 @@ class ScriptMaker {
   std::uint32_t pick(std::uint32_t low, std::uint32_t high) {
     return std::uniform_int_distribution<std::uint32_t>(low, high)(random_);
   }
-  void add(Kind kind, int key = 0, int x = 0, int y = 0) { events_.push_back({kind, key, x, y, time_++}); }
+  void add(Kind kind, int key = 0, int x = 0, int y = 0) {
+    events_.push_back({kind, key, x, y, time_++});
+  }
   void tap(int key) {
     add(Kind::KeyDown, key);
     add(Kind::KeyUp, key);
@@ -89,12 +91,18 @@ class ScriptMaker {
   // One random piece of input; false when it was a spell without focus.
   bool randomAction() {
     std::uint32_t r = pick(0, 99);
-    if (r < 30) add(Kind::MouseMove, 0, static_cast<int>(pick(0, 639)), static_cast<int>(pick(0, 479)));
-    else if (r < 38) hold(Kind::LeftUp, Kind::LeftDown, pick(50, 1500));
-    else if (r < 46) hold(Kind::RightDown, Kind::RightUp, pick(100, 2000));
-    else if (r < 54) tap(VK_SPACE);
-    else if (r < 62) tap('0' + static_cast<int>(pick(0, 9)));
-    else if (r < 66) tap('D');
+    if (r < 30)
+      add(Kind::MouseMove, 0, static_cast<int>(pick(0, 639)), static_cast<int>(pick(0, 479)));
+    else if (r < 38)
+      hold(Kind::LeftUp, Kind::LeftDown, pick(50, 1500));
+    else if (r < 46)
+      hold(Kind::RightDown, Kind::RightUp, pick(100, 2000));
+    else if (r < 54)
+      tap(VK_SPACE);
+    else if (r < 62)
+      tap('0' + static_cast<int>(pick(0, 9)));
+    else if (r < 66)
+      tap('D');
     else if (r < 70) {
       hold(Kind::FocusLost, Kind::FocusGained, pick(100, 3000));
       return false;
@@ -112,7 +120,8 @@ class ScriptMaker {
 
 // Lines the soak's own keys log; anything else in the log is a fault.
 bool expectedLogLine(const std::string& line) {
-  return line.find("new particlecount : ") != std::string::npos || line.find("lifetime : ") != std::string::npos;
+  return line.find("new particlecount : ") != std::string::npos ||
+         line.find("lifetime : ") != std::string::npos;
 }
 
 class Checker {
@@ -125,14 +134,15 @@ class Checker {
     if (baseline_ < 0) baseline_ = rss;
     if (!fault.empty()) fail("step " + std::to_string(flips_) + ": " + fault);
     if (rss > baseline_ + kRssSlackKiB)
-      fail("step " + std::to_string(flips_) + ": resident memory grew from " + std::to_string(baseline_) + " to " +
-           std::to_string(rss) + " KiB");
+      fail("step " + std::to_string(flips_) + ": resident memory grew from " +
+           std::to_string(baseline_) + " to " + std::to_string(rss) + " KiB");
     std::string line = unexpectedLogLine();
     if (!line.empty()) fail("step " + std::to_string(flips_) + ": unexpected log line: " + line);
     last_ = rss;
     minLive_ = std::min(minLive_, ps.liveCount);
     if (flips_ % 10000 == 0)
-      std::fprintf(stderr, "soak: %u steps, %d particles, %ld KiB resident\n", flips_, ps.liveCount, rss);
+      std::fprintf(stderr, "soak: %u steps, %d particles, %ld KiB resident\n", flips_, ps.liveCount,
+                   rss);
   }
 
   std::uint32_t flips() const { return flips_; }
@@ -167,9 +177,12 @@ bool parseArgs(int argc, char** argv, Soak& soak) {
     char* end = nullptr;
     unsigned long value = std::strtoul(argv[i + 1], &end, 10);
     if (*end != '\0' || value == 0 || value > 10000000ul) return false;
-    if (arg == "--steps") soak.steps = static_cast<std::uint32_t>(value);
-    else if (arg == "--seed") soak.seed = static_cast<std::uint32_t>(value);
-    else return false;
+    if (arg == "--steps")
+      soak.steps = static_cast<std::uint32_t>(value);
+    else if (arg == "--seed")
+      soak.seed = static_cast<std::uint32_t>(value);
+    else
+      return false;
   }
   return argc % 2 == 1;
 }
@@ -201,12 +214,16 @@ int main(int argc, char** argv) {
   std::string line = checker.unexpectedLogLine();
   std::filesystem::current_path("/");
   std::filesystem::remove_all(dir);
-  std::printf("soak: %u frame steps in %.1f s (seed %u); resident %ld KiB at step %u, %ld KiB at the end; "
-              "at least %d of the pool's 99,998 records in use at every check\n",
-              checker.flips(), seconds, soak.seed, checker.baseline(), kCheckEvery, checker.last(), checker.minLive());
+  std::printf(
+      "soak: %u frame steps in %.1f s (seed %u); resident %ld KiB at step %u, %ld KiB at the end; "
+      "at least %d of the pool's 99,998 records in use at every check\n",
+      checker.flips(), seconds, soak.seed, checker.baseline(), kCheckEvery, checker.last(),
+      checker.minLive());
   bool ok = status == 0 && checker.flips() == soak.steps && checker.failures() == 0 && line.empty();
   if (status != 0) std::fprintf(stderr, "soak: FAIL the program ended with status %d\n", status);
-  if (checker.flips() != soak.steps) std::fprintf(stderr, "soak: FAIL %u frame steps, not %u\n", checker.flips(), soak.steps);
-  if (!line.empty()) std::fprintf(stderr, "soak: FAIL unexpected log line at the end: %s\n", line.c_str());
+  if (checker.flips() != soak.steps)
+    std::fprintf(stderr, "soak: FAIL %u frame steps, not %u\n", checker.flips(), soak.steps);
+  if (!line.empty())
+    std::fprintf(stderr, "soak: FAIL unexpected log line at the end: %s\n", line.c_str());
   return ok ? 0 : 1;
 }

@@ -92,9 +92,8 @@ inline void evaluateInGroups(const V (&args)[6], V (&waves)[6]) {
 inline void moveLanes(FlowBatch& b, const FlowConstants& c, int at) {
   const V px = load(b.x + at), py = load(b.y + at), pz = load(b.z + at);
   noteCells(b, c, at, px, py);
-  const V args[6] = {py / 9.0 + load(b.sweep + at), pz / 11.0 + c.phase1,
-                     px / 14.0 + c.phase2,          pz / 16.0 + c.phase3,
-                     px / 17.0 + c.phase4,          py / 21.0 + c.phase5};
+  const V args[6] = {py / 9.0 + load(b.sweep + at), pz / 11.0 + c.phase1, px / 14.0 + c.phase2,
+                     pz / 16.0 + c.phase3,          px / 17.0 + c.phase4, py / 21.0 + c.phase5};
   V waves[6];
   evaluateInGroups(args, waves);
   const V fx = roundToFloat(waves[0] + waves[1] + c.windX);

@@ -109,9 +109,9 @@ class HeadlessBackend final : public Backend {
   std::optional<DWORD> timeLimit_;
   bool stopWhenIdle_ = false;
   StopReason stopReason_ = StopReason::None;
-  DWORD elapsed_ = 0;         // virtual time since the clock's start
+  DWORD elapsed_ = 0;  // virtual time since the clock's start
   DWORD lastFlipElapsed_ = 0;
-  bool focusLost_ = false;    // as the script's focus events left it
+  bool focusLost_ = false;  // as the script's focus events left it
   FrameCallback callback_;
   PresentedFrame presented_;
   bool displayAvailable_ = true;

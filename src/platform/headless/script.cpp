@@ -79,8 +79,7 @@ std::string readEvent(const std::vector<std::string_view>& w, InputEvent& e) {
                ? "mouse position out of range"
                : "";
   }
-  if (count < 3 || !pairEvent(what, w[2], e.kind))
-    return "unknown event " + quoted(what);
+  if (count < 3 || !pairEvent(what, w[2], e.kind)) return "unknown event " + quoted(what);
   bool isKey = e.kind == Kind::KeyDown || e.kind == Kind::KeyUp;
   if (!isKey) return count == 3 ? "" : "unexpected text after the event";
   if (count != 4) return "expected 'key down|up NAME'";

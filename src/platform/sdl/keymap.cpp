@@ -15,8 +15,9 @@ struct NamedKey {
 
 // Either Shift key is VK_SHIFT.
 constexpr NamedKey kNamedKeys[] = {
-    {VK_SPACE, SDL_SCANCODE_SPACE},  {VK_LEFT, SDL_SCANCODE_LEFT},    {VK_UP, SDL_SCANCODE_UP},
-    {VK_RIGHT, SDL_SCANCODE_RIGHT},  {VK_DOWN, SDL_SCANCODE_DOWN},    {VK_ESCAPE, SDL_SCANCODE_ESCAPE},
+    {VK_SPACE, SDL_SCANCODE_SPACE},  {VK_LEFT, SDL_SCANCODE_LEFT},
+    {VK_UP, SDL_SCANCODE_UP},        {VK_RIGHT, SDL_SCANCODE_RIGHT},
+    {VK_DOWN, SDL_SCANCODE_DOWN},    {VK_ESCAPE, SDL_SCANCODE_ESCAPE},
     {VK_SHIFT, SDL_SCANCODE_LSHIFT}, {VK_SHIFT, SDL_SCANCODE_RSHIFT},
 };
 
@@ -40,7 +41,8 @@ std::optional<int> digitKey(SDL_Scancode code) {
 // The scan code that carries a virtual-key code, for the codes the
 // program polls or receives.
 SDL_Scancode scancodeOf(int vk) {
-  if (vk >= 'A' && vk <= 'Z') return SDL_GetScancodeFromKey(static_cast<SDL_Keycode>(SDLK_a + (vk - 'A')));
+  if (vk >= 'A' && vk <= 'Z')
+    return SDL_GetScancodeFromKey(static_cast<SDL_Keycode>(SDLK_a + (vk - 'A')));
   if (vk >= '0' && vk <= '9') return digitRowCode(vk - '0');
   if (vk >= kNumpad0 && vk <= kNumpad0 + 9) return keypadCode(vk - kNumpad0);
   for (const NamedKey& k : kNamedKeys)

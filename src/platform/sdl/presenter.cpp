@@ -28,13 +28,15 @@ bool softwareOpenGl() {
 bool hardwareRenderer(SDL_Renderer* renderer) {
   if (SDL_GetHint(SDL_HINT_RENDER_DRIVER) != nullptr) return true;
   SDL_RendererInfo info{};
-  if (SDL_GetRendererInfo(renderer, &info) != 0 || (info.flags & SDL_RENDERER_ACCELERATED) == 0) return false;
+  if (SDL_GetRendererInfo(renderer, &info) != 0 || (info.flags & SDL_RENDERER_ACCELERATED) == 0)
+    return false;
   return std::strncmp(info.name, "opengl", 6) != 0 || !softwareOpenGl();
 }
 
 // One picture row from one image row: whole multiples repeat each pixel,
 // other widths pick the nearest image column.
-void paintRow(const BYTE* in, int width, const std::array<Uint32, 256>& colours, Uint32* out, int outWidth) {
+void paintRow(const BYTE* in, int width, const std::array<Uint32, 256>& colours, Uint32* out,
+              int outWidth) {
   if (outWidth % width == 0) {
     int factor = outWidth / width;
     for (int x = 0; x < width; ++x, out += factor) std::fill_n(out, factor, colours[in[x]]);
@@ -47,23 +49,24 @@ void paintRow(const BYTE* in, int width, const std::array<Uint32, 256>& colours,
 // same pixels: painted once, then copied. With the image as painted before,
 // only rows that differ from it are painted; the result is the bands of
 // the surface that changed.
-std::vector<SDL_Rect> paintNearest(const std::vector<BYTE>& image, const std::vector<BYTE>* before, int width,
-                                   int height, const std::array<Uint32, 256>& colours, SDL_Surface* surface,
-                                   const Rect& picture) {
+std::vector<SDL_Rect> paintNearest(const std::vector<BYTE>& image, const std::vector<BYTE>* before,
+                                   int width, int height, const std::array<Uint32, 256>& colours,
+                                   SDL_Surface* surface, const Rect& picture) {
   std::vector<SDL_Rect> changed;
   auto* base = static_cast<Uint8*>(surface->pixels);
   int lastRow = -1;
   bool lastPainted = false;
   const Uint32* lastOut = nullptr;
   for (int y = 0; y < picture.h; ++y) {
-    auto* out =
-        reinterpret_cast<Uint32*>(base + static_cast<std::ptrdiff_t>(picture.y + y) * surface->pitch) +
-        picture.x;
+    auto* out = reinterpret_cast<Uint32*>(base + static_cast<std::ptrdiff_t>(picture.y + y) *
+                                                     surface->pitch) +
+                picture.x;
     int row = y * height / picture.h;
     const BYTE* in = image.data() + static_cast<std::size_t>(row) * width;
     if (row != lastRow) {
       lastRow = row;
-      lastPainted = before == nullptr || std::memcmp(in, before->data() + (in - image.data()), width) != 0;
+      lastPainted =
+          before == nullptr || std::memcmp(in, before->data() + (in - image.data()), width) != 0;
       if (lastPainted) paintRow(in, width, colours, out, picture.w);
       lastOut = out;
     } else if (lastPainted) {
@@ -79,10 +82,11 @@ std::vector<SDL_Rect> paintNearest(const std::vector<BYTE>& image, const std::ve
 }
 
 void fillBars(SDL_Surface* surface, const Rect& picture, Uint32 black) {
-  SDL_Rect bars[] = {{0, 0, surface->w, picture.y},
-                     {0, picture.y + picture.h, surface->w, surface->h - picture.y - picture.h},
-                     {0, picture.y, picture.x, picture.h},
-                     {picture.x + picture.w, picture.y, surface->w - picture.x - picture.w, picture.h}};
+  SDL_Rect bars[] = {
+      {0, 0, surface->w, picture.y},
+      {0, picture.y + picture.h, surface->w, surface->h - picture.y - picture.h},
+      {0, picture.y, picture.x, picture.h},
+      {picture.x + picture.w, picture.y, surface->w - picture.x - picture.w, picture.h}};
   for (const SDL_Rect& bar : bars)
     if (bar.w > 0 && bar.h > 0) SDL_FillRect(surface, &bar, black);
 }
@@ -116,8 +120,8 @@ bool Presenter::setImageSize(int width, int height) {
   if ((renderer_ == nullptr && !surfaceMode_) || width <= 0 || height <= 0) return false;
   dropTextures();
   if (renderer_ != nullptr) {
-    frame_ =
-        SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, width, height);
+    frame_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
+                               width, height);
     if (frame_ == nullptr) return false;
   }
   width_ = width;
@@ -225,8 +229,8 @@ bool Presenter::upload() {
   int pitch = 0;
   if (SDL_LockTexture(frame_, nullptr, &memory, &pitch) != 0) return false;
   for (int y = 0; y < height_; ++y) {
-    auto* out =
-        reinterpret_cast<Uint32*>(static_cast<Uint8*>(memory) + static_cast<std::ptrdiff_t>(y) * pitch);
+    auto* out = reinterpret_cast<Uint32*>(static_cast<Uint8*>(memory) +
+                                          static_cast<std::ptrdiff_t>(y) * pitch);
     const BYTE* in = pixels_.data() + static_cast<std::size_t>(y) * width_;
     for (int x = 0; x < width_; ++x) out[x] = argb[in[x]];
   }
@@ -239,7 +243,8 @@ void Presenter::drawWithRenderer() {
   int outputHeight = 0;
   SDL_Texture* picture = nullptr;
   SDL_Rect target{};
-  if (hasFrame_ && upload() && SDL_GetRendererOutputSize(renderer_, &outputWidth, &outputHeight) == 0) {
+  if (hasFrame_ && upload() &&
+      SDL_GetRendererOutputSize(renderer_, &outputWidth, &outputHeight) == 0) {
     Viewport v = fitImage(outputWidth, outputHeight, width_, height_);
     target = {v.picture.x, v.picture.y, v.picture.w, v.picture.h};
     picture = prepare(v, v.picture.w > width_);
@@ -273,8 +278,8 @@ SDL_Texture* Presenter::prepare(const Viewport& v, bool enlarged) {
 SDL_Texture* Presenter::wholeScaleTexture(int factor) {
   if (scaled_ != nullptr && scaledFactor_ == factor) return scaled_;
   if (scaled_ != nullptr) SDL_DestroyTexture(scaled_);
-  scaled_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_TARGET, width_ * factor,
-                              height_ * factor);
+  scaled_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_TARGET,
+                              width_ * factor, height_ * factor);
   scaledFactor_ = scaled_ != nullptr ? factor : 0;
   if (scaled_ != nullptr) SDL_SetTextureScaleMode(scaled_, SDL_ScaleModeLinear);
   return scaled_;

@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/png/png_writer.h"
 #include "platform/icon.h"
+#include "platform/png/png_writer.h"
 #include "platform/sdl/keymap.h"
 #include "platform/viewport.h"
 
@@ -62,8 +62,8 @@ int windowedScale(int display, int width, int height) {
 void setIcon(SDL_Window* window, std::span<const unsigned char> file) {
   IconImage icon = decodeIcon(file);
   if (icon.width == 0) return;
-  SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(icon.bgra.data(), icon.width, icon.height, 32,
-                                                            icon.width * 4, SDL_PIXELFORMAT_BGRA32);
+  SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(
+      icon.bgra.data(), icon.width, icon.height, 32, icon.width * 4, SDL_PIXELFORMAT_BGRA32);
   if (surface == nullptr) return;
   SDL_SetWindowIcon(window, surface);
   SDL_FreeSurface(surface);
@@ -131,7 +131,8 @@ bool SdlBackend::startVideo() {
     reportSdlFailure("no display");
     return false;
   }
-  if (invisibleDriver(SDL_GetCurrentVideoDriver()) && SDL_GetHint(SDL_HINT_VIDEODRIVER) == nullptr) {
+  if (invisibleDriver(SDL_GetCurrentVideoDriver()) &&
+      SDL_GetHint(SDL_HINT_VIDEODRIVER) == nullptr) {
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
     std::fprintf(stderr, "nebla: no display (set DISPLAY or WAYLAND_DISPLAY)\n");
     return false;
@@ -226,8 +227,12 @@ void SdlBackend::handleWindowEvent(const SDL_WindowEvent& event, std::vector<Inp
   using Kind = InputEvent::Kind;
   switch (event.event) {
     case SDL_WINDOWEVENT_CLOSE: events.push_back({Kind::Close, 0, 0, 0, event.timestamp}); break;
-    case SDL_WINDOWEVENT_FOCUS_GAINED: events.push_back({Kind::FocusGained, 0, 0, 0, event.timestamp}); break;
-    case SDL_WINDOWEVENT_FOCUS_LOST: events.push_back({Kind::FocusLost, 0, 0, 0, event.timestamp}); break;
+    case SDL_WINDOWEVENT_FOCUS_GAINED:
+      events.push_back({Kind::FocusGained, 0, 0, 0, event.timestamp});
+      break;
+    case SDL_WINDOWEVENT_FOCUS_LOST:
+      events.push_back({Kind::FocusLost, 0, 0, 0, event.timestamp});
+      break;
     case SDL_WINDOWEVENT_SIZE_CHANGED:
     case SDL_WINDOWEVENT_EXPOSED:
     case SDL_WINDOWEVENT_RESTORED: presenter_.redraw(); break;
@@ -250,7 +255,8 @@ void SdlBackend::handleKey(const SDL_KeyboardEvent& event, std::vector<InputEven
   }
   std::optional<int> vk = virtualKey(event.keysym);
   if (!vk) return;
-  events.push_back({down ? InputEvent::Kind::KeyDown : InputEvent::Kind::KeyUp, *vk, 0, 0, event.timestamp});
+  events.push_back(
+      {down ? InputEvent::Kind::KeyDown : InputEvent::Kind::KeyUp, *vk, 0, 0, event.timestamp});
 }
 
 // Button messages carry the pointer position, so a press where the
@@ -278,8 +284,8 @@ bool SdlBackend::trackPointer(int windowX, int windowY) {
   if (window_ != nullptr) SDL_GetWindowSize(window_, &windowWidth, &windowHeight);
   int x = 0;
   int y = 0;
-  windowToImage(presenter_.pictureIn(windowWidth, windowHeight), imageWidth_, imageHeight_, windowX, windowY,
-                x, y);
+  windowToImage(presenter_.pictureIn(windowWidth, windowHeight), imageWidth_, imageHeight_, windowX,
+                windowY, x, y);
   bool moved = x != pointerX_ || y != pointerY_;
   pointerX_ = x;
   pointerY_ = y;
@@ -292,7 +298,8 @@ bool SdlBackend::trackPointer(int windowX, int windowY) {
 void SdlBackend::toggleFullScreen() {
   if (window_ == nullptr) return;
   int display = std::max(0, SDL_GetWindowDisplayIndex(window_));
-  bool full = (SDL_GetWindowFlags(window_) & SDL_WINDOW_FULLSCREEN_DESKTOP) == SDL_WINDOW_FULLSCREEN_DESKTOP;
+  bool full = (SDL_GetWindowFlags(window_) & SDL_WINDOW_FULLSCREEN_DESKTOP) ==
+              SDL_WINDOW_FULLSCREEN_DESKTOP;
   if (full) {
     int scale = windowedScale(display, imageWidth_, imageHeight_);
     SDL_SetWindowFullscreen(window_, 0);
@@ -315,9 +322,10 @@ void SdlBackend::saveScreenshot() {
   if (!presenter_.hasFrame()) return;
   std::string name = screenshotName();
   errno = 0;
-  bool saved = png::writePng(name, presenter_.pixels().data(), static_cast<std::uint32_t>(presenter_.imageWidth()),
-                        static_cast<std::uint32_t>(presenter_.imageHeight()), presenter_.imageWidth(),
-                        presenter_.palette().data());
+  bool saved = png::writePng(name, presenter_.pixels().data(),
+                             static_cast<std::uint32_t>(presenter_.imageWidth()),
+                             static_cast<std::uint32_t>(presenter_.imageHeight()),
+                             presenter_.imageWidth(), presenter_.palette().data());
   std::string failure = saved ? std::string() : writeFailure(errno);
   if (report_) report_(name, failure);
 }

@@ -46,9 +46,11 @@ EM_JS(void, jsSetIcon, (const void* bgra, int width, int height), {
   canvas.height = height;
   const image = new ImageData(width, height);
   const from = HEAPU8.subarray(bgra, bgra + width * height * 4);
-  for (let i = 0; i < from.length; i += 4) image.data.set([from[i + 2], from[i + 1], from[i], from[i + 3]], i);
+  for (let i = 0; i < from.length; i += 4)
+    image.data.set([ from[i + 2], from[i + 1], from[i], from[i + 3] ], i);
   canvas.getContext("2d").putImageData(image, 0, 0);
-  const link = document.querySelector("link[rel=icon]") || document.head.appendChild(document.createElement("link"));
+  const link = document.querySelector("link[rel=icon]") ||
+               document.head.appendChild(document.createElement("link"));
   link.rel = "icon";
   link.href = canvas.toDataURL("image/png");
 });
@@ -64,14 +66,16 @@ constexpr double kLongPressSlop = 16;  // CSS pixels a finger may wander and sti
 // digit row whatever it prints, and the keypad has its own codes.
 std::optional<int> virtualKey(std::string_view code, std::string_view key) {
   if (code.size() == 6 && code.substr(0, 5) == "Digit") return code[5];
-  if (code.size() == 7 && code.substr(0, 6) == "Numpad" && std::isdigit(static_cast<unsigned char>(code[6])))
+  if (code.size() == 7 && code.substr(0, 6) == "Numpad" &&
+      std::isdigit(static_cast<unsigned char>(code[6])))
     return kNumpad0 + (code[6] - '0');
   if (key.size() == 1 && std::isalpha(static_cast<unsigned char>(key[0])))
     return std::toupper(static_cast<unsigned char>(key[0]));
   if (code.size() == 4 && code.substr(0, 3) == "Key") return code[3];
   constexpr std::pair<std::string_view, int> kNamed[] = {
-      {"Space", VK_SPACE},   {"ArrowLeft", VK_LEFT},   {"ArrowUp", VK_UP},         {"ArrowRight", VK_RIGHT},
-      {"ArrowDown", VK_DOWN}, {"Escape", VK_ESCAPE}, {"ShiftLeft", VK_SHIFT}, {"ShiftRight", VK_SHIFT}};
+      {"Space", VK_SPACE},      {"ArrowLeft", VK_LEFT},  {"ArrowUp", VK_UP},
+      {"ArrowRight", VK_RIGHT}, {"ArrowDown", VK_DOWN},  {"Escape", VK_ESCAPE},
+      {"ShiftLeft", VK_SHIFT},  {"ShiftRight", VK_SHIFT}};
   for (const auto& [name, vk] : kNamed)
     if (code == name) return vk;
   return std::nullopt;
@@ -147,7 +151,9 @@ WebBackend::WebBackend() : start_(emscripten_get_now()) {
 
 WebBackend::~WebBackend() { emscripten_html5_remove_all_event_listeners(); }
 
-DWORD WebBackend::now() { return static_cast<DWORD>(static_cast<std::uint64_t>(emscripten_get_now() - start_)); }
+DWORD WebBackend::now() {
+  return static_cast<DWORD>(static_cast<std::uint64_t>(emscripten_get_now() - start_));
+}
 
 // The browser draws the canvas and delivers input only while the program
 // sleeps, so every wait is a real sleep: until the next tick, or a while.
@@ -304,7 +310,8 @@ void WebBackend::push(InputEvent::Kind kind, int key) {
 bool WebBackend::trackPointer(double clientX, double clientY) {
   int x = 0;
   int y = 0;
-  windowToImage(picture_, imageWidth_, imageHeight_, static_cast<int>(std::floor(clientX * pixelRatio_)),
+  windowToImage(picture_, imageWidth_, imageHeight_,
+                static_cast<int>(std::floor(clientX * pixelRatio_)),
                 static_cast<int>(std::floor(clientY * pixelRatio_)), x, y);
   bool moved = x != pointerX_ || y != pointerY_;
   pointerX_ = x;

@@ -59,7 +59,7 @@ class WebBackend final : public Backend {
   int pointerY_ = -1;
   int imageWidth_ = 640;
   int imageHeight_ = 480;
-  Rect picture_;        // where the canvas lies, in device pixels
+  Rect picture_;  // where the canvas lies, in device pixels
   double pixelRatio_ = 1;
   bool touching_ = false;  // one finger down that may still become a long press
   double touchStart_ = 0;
