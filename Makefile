@@ -16,7 +16,7 @@ FUZZ_SECONDS ?= 300
 EMENV := NODE_PATH=/usr/share/nodejs
 CMAKE_GEN := -G Ninja
 
-.PHONY: all deps run check soak test test-release test-asan test-fuzz fuzz bench test-web web web-bench web-test-deps serve clean
+.PHONY: all deps run check format soak test test-release test-asan test-fuzz fuzz bench test-web web web-bench web-test-deps serve clean
 
 all: $(RELEASE)/build.ninja
 	cmake --build $(RELEASE) -j $(JOBS)
@@ -42,6 +42,10 @@ run: deps $(RELEASE)/build.ninja
 check: $(RELEASE)/build.ninja
 	cmake --build $(RELEASE) -j $(JOBS) --target nebla_tests
 	cd $(RELEASE) && ctest -L unit -j $(JOBS) --output-on-failure
+
+# Applies the house style (.clang-format) to every C++ source.
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format-14 -i
 
 test: deps
 	$(MAKE) --no-print-directory test-release
