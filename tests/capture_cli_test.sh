@@ -5,6 +5,7 @@
 # test.
 set -u
 capture=$1
+script_dir=$(cd "$(dirname "$0")/.." && pwd)
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 cd "$dir" || exit 1
@@ -87,6 +88,20 @@ status=$?
 [ $status -ne 0 ] && [ $status -ne 2 ] && pass || fail "a failed frame write should fail the run, got status $status"
 case "$err" in *"cannot write full/frame-00003.png"*) pass ;; *) fail "the failed file is not named: $err" ;; esac
 [ -f full/frame-00002.png ] && [ ! -e full/frame-00010.png ] && pass || fail "the run should stop at the failed frame"
+
+# --record writes back the input the program got: recording a replay of a
+# script gives the script's events again, and replaying the recording gives
+# the same frames.
+first=$("$capture" --script "$script_dir/scripts/demo.script" --record rec.script --hash) && pass || fail "a recorded run should exit 0"
+second=$("$capture" --script rec.script --record rec2.script --hash) && pass || fail "a replay of a recording should exit 0"
+[ -n "$first" ] && [ "$first" = "$second" ] && pass || fail "the replay shows other frames: '$first' then '$second'"
+grep -v '^#' "$script_dir/scripts/demo.script" | sed 's/#.*//' | awk 'NF { $1 = $1; print }' > demo.events
+grep -v '^#' rec.script > rec.events
+cmp -s demo.events rec.events && pass || fail "the recording's events differ from the script's"
+cmp -s rec.script rec2.script && pass || fail "recording a replay of a recording changed it"
+err=$("$capture" --frames 3 --record /proc/nope.script 2>&1 >/dev/null)
+[ $? -eq 2 ] && pass || fail "an unwritable --record file should give status 2"
+case "$err" in *"cannot record to /proc/nope.script"*) pass ;; *) fail "no reason given: $err" ;; esac
 
 # The same frames with one thread and with two: spray, light and overlay.
 {

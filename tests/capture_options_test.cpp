@@ -17,11 +17,11 @@ struct Parsed {
   std::string message;
 };
 
-Parsed parse(std::initializer_list<const char*> args, bool pngBuilt = true) {
+Parsed parse(std::initializer_list<const char*> args, bool filesBuilt = true) {
   std::vector<const char*> argv{"nebla-capture"};
   argv.insert(argv.end(), args);
   Parsed p;
-  p.result = parseCaptureOptions(static_cast<int>(argv.size()), argv.data(), pngBuilt, p.options,
+  p.result = parseCaptureOptions(static_cast<int>(argv.size()), argv.data(), filesBuilt, p.options,
                                  p.message);
   return p;
 }
@@ -84,11 +84,32 @@ TEST(CaptureOptions, RefusesUnknownOptionsMissingValuesAndUnknownCalls) {
   EXPECT_TRUE(typo.options.faults.empty());
 }
 
+TEST(CaptureOptions, VideoTakesItsFormatFromTheNameAndAScaleOfOneToFour) {
+  Parsed p = parse({"--video", "out/Demo.MP4", "--scale", "4", "--record", "again.script"});
+  ASSERT_EQ(p.result, ParseResult::Run) << p.message;
+  EXPECT_EQ(p.options.video, "out/Demo.MP4");
+  EXPECT_EQ(p.options.scale, 4u);
+  EXPECT_EQ(p.options.record, "again.script");
+  EXPECT_EQ(videoFormatOf("a.webm"), VideoFormat::WebM);
+  EXPECT_EQ(videoFormatOf("a.gif"), VideoFormat::Gif);
+  for (const char* name : {"out.avi", "mp4", "dir.mp4/video", "out.", ""}) {
+    Parsed bad = parse({"--video", name});
+    EXPECT_EQ(bad.result, ParseResult::Refused) << name;
+  }
+  EXPECT_NE(parse({"--video", "out.avi"}).message.find(".mp4, .webm or .gif"), std::string::npos);
+  for (const char* scale : {"0", "5", "-1", "2.5"})
+    EXPECT_EQ(parse({"--video", "v.mp4", "--scale", scale}).result, ParseResult::Refused) << scale;
+  Parsed alone = parse({"--scale", "2"});
+  EXPECT_EQ(alone.result, ParseResult::Refused);
+  EXPECT_EQ(alone.message, "--scale applies to --video only");
+}
+
 TEST(CaptureOptions, HelpWinsAndPngNeedsTheNativeBuild) {
   EXPECT_EQ(parse({"--frames", "3", "--help", "--bogus"}).result, ParseResult::Help);
   Parsed png = parse({"--png", "out"}, false);
   EXPECT_EQ(png.result, ParseResult::Refused);
   EXPECT_NE(png.message.find("--png"), std::string::npos);
+  EXPECT_EQ(parse({"--video", "v.mp4"}, false).result, ParseResult::Refused);
 }
 
 }  // namespace

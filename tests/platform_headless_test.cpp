@@ -1,9 +1,13 @@
 // The headless backend (clock, scripted input, escape after flips, frame
 // hand-over) and the input script format.
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 
 #include "platform/headless/script.h"
+#include "platform/headless/session_recorder.h"
 #include "platform/kernel.h"
 #include "platform_support.h"
 
@@ -182,6 +186,79 @@ TEST(PlatformScript, LoadsFromAFile) {
   std::remove(path.c_str());
   EXPECT_FALSE(headless::loadScript(path, e, error));
   EXPECT_EQ(error, path + ": cannot read");
+}
+
+// Recording writes what parseScript reads back: every kind of event, every
+// key the program reacts to, and times that never go back.
+TEST(PlatformScript, RecordedEventsReadBackAsTheSameEvents) {
+  std::vector<InputEvent> live = {
+      {Kind::MouseMove, 0, 0, 479, 5},  {Kind::LeftDown, 0, 0, 0, 7},
+      {Kind::LeftUp, 0, 0, 0, 9},       {Kind::RightDown, 0, 0, 0, 9},
+      {Kind::RightUp, 0, 0, 0, 12},     {Kind::FocusLost, 0, 0, 0, 20},
+      {Kind::FocusGained, 0, 0, 0, 30}, {Kind::Close, 0, 0, 0, 4000000000u}};
+  DWORD t = 40;
+  for (std::string_view name : {"esc", "q", "space", "left", "up", "right", "down", "0", "9", "c",
+                                "d", "l", "m", "t", "shift"}) {
+    ASSERT_EQ(headless::scriptKeyName(headless::scriptKeyCode(name)), name);
+    live.insert(live.end() - 1, {{Kind::KeyDown, headless::scriptKeyCode(name), 0, 0, t},
+                                 {Kind::KeyUp, headless::scriptKeyCode(name), 0, 0, t + 1}});
+    t += 2;
+  }
+  std::string path = ::testing::TempDir() + "recorded.script";
+  {
+    headless::SessionRecorder recorder;
+    std::string error;
+    ASSERT_TRUE(recorder.open(path, error)) << error;
+    for (const InputEvent& e : live) recorder.record(e);
+    recorder.record({Kind::KeyDown, 'A', 0, 0, 90});  // no key of the program: left out
+    recorder.record({Kind::MouseMove, 0, 3, 4, 2});   // late: written at the last time
+    EXPECT_EQ(recorder.events(), live.size() + 1);
+    std::vector<InputEvent> sofar;
+    ASSERT_TRUE(headless::loadScript(path, sofar, error)) << "flushed as it goes: " << error;
+    EXPECT_EQ(sofar.size(), live.size() + 1);
+  }
+  std::vector<InputEvent> back;
+  std::string error;
+  ASSERT_TRUE(headless::loadScript(path, back, error)) << error;
+  ASSERT_EQ(back.size(), live.size() + 1);
+  for (std::size_t i = 0; i < live.size(); ++i) {
+    EXPECT_EQ(back[i].kind, live[i].kind) << i;
+    EXPECT_EQ(back[i].key, live[i].key) << i;
+    EXPECT_EQ(back[i].time, live[i].time) << i;
+    EXPECT_EQ(back[i].x, live[i].x) << i;
+    EXPECT_EQ(back[i].y, live[i].y) << i;
+  }
+  EXPECT_EQ(back.back().time, 4000000000u);
+  EXPECT_EQ(back.back().x, 3);
+  std::remove(path.c_str());
+}
+
+TEST(PlatformScript, ARecordingThatCannotBeWrittenSaysWhyOnce) {
+  headless::SessionRecorder recorder;
+  std::string error;
+  EXPECT_FALSE(recorder.open("/proc/nebla-recording.script", error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(recorder.open("/dev/full", error));
+  EXPECT_EQ(error, "No space left on device");
+  // A file that fills up part way: the process may write 200 bytes.
+  std::string path = ::testing::TempDir() + "full.script";
+  ASSERT_TRUE(recorder.open(path, error)) << error;
+  std::vector<std::string> reports;
+  recorder.setFailureReport([&](const std::string& reason) { reports.push_back(reason); });
+  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  rlimit tiny = old;
+  tiny.rlim_cur = 200;
+  setrlimit(RLIMIT_FSIZE, &tiny);
+  for (DWORD t = 0; t < 100; ++t) recorder.record({Kind::MouseMove, 0, 100, 100, t});
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0], "File too large");
+  EXPECT_GT(recorder.events(), 0u);
+  EXPECT_LT(recorder.events(), 10u);
+  std::remove(path.c_str());
 }
 
 }  // namespace

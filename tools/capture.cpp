@@ -18,6 +18,9 @@
 #include "platform/fault.h"
 #include "platform/headless/headless.h"
 #include "platform/headless/script.h"
+#include "platform/headless/session_recorder.h"
+#include "progress.h"
+#include "video_writer.h"
 #ifndef __EMSCRIPTEN__
 #include "platform/png/png_writer.h"
 #endif
@@ -29,12 +32,12 @@ using platform::headless::PresentedFrame;
 
 using tools::CaptureOptions;
 
-// The WebAssembly build runs under node for its frame hash and has no PNG
-// library; it refuses --png.
+// The WebAssembly build runs under node for its frame hash, with no PNG
+// library and no processes; it refuses --png and --video.
 #ifdef __EMSCRIPTEN__
-constexpr bool kPngBuilt = false;
+constexpr bool kFilesBuilt = false;
 #else
-constexpr bool kPngBuilt = true;
+constexpr bool kFilesBuilt = true;
 #endif
 
 bool writeFramePng(const std::string& path, const PresentedFrame& frame) {
@@ -77,7 +80,7 @@ struct FrameHash {
 
 class Recorder {
  public:
-  explicit Recorder(const CaptureOptions& options) : options_(options), progress_(isatty(2) != 0) {}
+  explicit Recorder(const CaptureOptions& options) : options_(options) {}
 
   void operator()(const PresentedFrame& frame) {
     ++count_;
@@ -89,16 +92,12 @@ class Recorder {
     // After a failed write the run is ending: no more files.
     if (!options_.pngDir.empty() && !writeFailed_ && count_ % options_.every == 0)
       writeFrame(frame);
-    if (progress_ && frame.fromFlip) showProgress(frame.time);
   }
 
   std::uint32_t count() const { return count_; }
   std::uint32_t flips() const { return flips_; }
   std::uint64_t hash() const { return hash_.value; }
   bool failed() const { return writeFailed_; }
-  void finish() const {
-    if (progress_) std::fputc('\n', stderr);
-  }
 
  private:
   void writeFrame(const PresentedFrame& frame) {
@@ -111,19 +110,7 @@ class Recorder {
     }
   }
 
-  // Against --frames when given, otherwise against the virtual-time limit.
-  void showProgress(platform::DWORD time) const {
-    bool byFrames = options_.frames.has_value();
-    std::uint32_t total = byFrames ? *options_.frames : *options_.limitMs / 1000;
-    std::uint32_t done = byFrames ? flips_ : time / 1000;
-    done = done < total ? done : total;
-    int width = 40, filled = total ? static_cast<int>(std::uint64_t{done} * width / total) : width;
-    std::fprintf(stderr, "\r[%.*s%*s] %u/%u %s", filled, "########################################",
-                 width - filled, "", done, total, byFrames ? "frames" : "s");
-  }
-
   const CaptureOptions& options_;
-  bool progress_;
   std::uint32_t count_ = 0;
   std::uint32_t flips_ = 0;
   FrameHash hash_;
@@ -221,12 +208,87 @@ void reportStop(platform::headless::StopReason reason, const CaptureOptions& opt
   }
 }
 
+// The program always shows a 640 x 480 picture; the video is sized for it
+// before the run, so that ffmpeg's problems show before anything runs.
+constexpr std::uint32_t kImageWidth = 640;
+constexpr std::uint32_t kImageHeight = 480;
+
+// The script's length in virtual time, for the progress line: a run with a
+// script mostly ends with it.
+std::uint32_t expectedLength(const std::vector<platform::InputEvent>& events,
+                             const CaptureOptions& options) {
+  std::uint32_t limit = options.limitMs.value_or(0xFFFFFFFFu);
+  if (events.empty() || events.back().time == 0) return limit;
+  return std::min(limit, events.back().time);
+}
+
+// Everything the run writes besides the PNG frames: the video and the
+// recorded input. Opened before the run, so that a file that cannot be
+// made stops it before anything runs.
+struct Outputs {
+  std::optional<tools::VideoWriter> video;
+  platform::headless::SessionRecorder record;
+
+  bool open(const CaptureOptions& options) {
+    std::string error;
+    if (!options.record.empty() && !record.open(options.record, error)) {
+      std::fprintf(stderr, "nebla-capture: cannot record to %s: %s\n", options.record.c_str(),
+                   error.c_str());
+      return false;
+    }
+    if (options.video.empty()) return true;
+    video.emplace();
+    if (video->open(options.video, *tools::videoFormatOf(options.video),
+                    static_cast<int>(options.scale), kImageWidth, kImageHeight, error))
+      return true;
+    std::fprintf(stderr, "nebla-capture: %s\n", error.c_str());
+    return false;
+  }
+
+  // False once the video cannot take more frames.
+  bool add(const PresentedFrame& frame) { return !video || video->add(frame); }
+
+  // The video takes its name only when every frame went in.
+  bool finish(bool runFailed, const CaptureOptions& options) {
+    if (!video) return true;
+    if (runFailed) {
+      video->abandon();
+      return false;
+    }
+    std::string error;
+    if (video->finish(error)) {
+      if (options.time)
+        std::printf("video: %llu frames at %d a second (%.2f s) in %s\n",
+                    static_cast<unsigned long long>(video->framesWritten()), tools::kVideoFps,
+                    static_cast<double>(video->framesWritten()) / tools::kVideoFps,
+                    options.video.c_str());
+      return true;
+    }
+    std::fprintf(stderr, "nebla-capture: no video written: %s\n", error.c_str());
+    return false;
+  }
+};
+
+void printSummary(const CaptureOptions& options, const Recorder& recorder, double seconds) {
+  if (options.hash)
+    std::printf("frames %u hash %016llx\n", recorder.count(),
+                static_cast<unsigned long long>(recorder.hash()));
+  if (options.time) {
+    // Frame steps are the flipped frames; the outro draws straight on the
+    // screen.
+    std::printf(
+        "run took %.3f s for %u presented frames: %u frame steps, %.1f frame steps per second\n",
+        seconds, recorder.count(), recorder.flips(),
+        seconds > 0 ? recorder.flips() / seconds : 0.0);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   CaptureOptions options;
   std::string error;
-  switch (tools::parseCaptureOptions(argc, argv, kPngBuilt, options, error)) {
+  switch (tools::parseCaptureOptions(argc, argv, kFilesBuilt, options, error)) {
     case tools::ParseResult::Help: std::fputs(tools::kCaptureUsage, stdout); return 0;
     case tools::ParseResult::Refused:
       std::fprintf(stderr, "nebla-capture: %s\n", error.c_str());
@@ -239,21 +301,33 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (!options.pngDir.empty() && !prepareDirectory(options.pngDir)) return 2;
+  Outputs outputs;
+  if (!outputs.open(options)) return 2;
   platform::headless::HeadlessSession session;
   platform::headless::HeadlessBackend& backend = session.backend();
   Recorder recorder(options);
   EndingGuard endingGuard(backend);
+  tools::Progress progress(options.frames, expectedLength(events, options), isatty(2) != 0);
+  bool videoFailed = false;
   backend.setScript(std::move(events));
   backend.setEscapeAfterFlips(options.frames);
   backend.setTimeLimit(options.limitMs);
   backend.setStopWhenIdle(true);
   // A frame that cannot be written ends the run at once, the normal way.
-  backend.setFrameCallback([&recorder, &backend, &endingGuard](const PresentedFrame& f) {
+  backend.setFrameCallback([&](const PresentedFrame& f) {
     recorder(f);
+    if (!videoFailed && !outputs.add(f)) {
+      std::fprintf(stderr, "\nnebla-capture: %s\n", outputs.video->error().c_str());
+      videoFailed = true;
+    }
+    if (f.fromFlip) progress.update(recorder.flips(), f.time);
     endingGuard(f);
     framesSinceAlarm.fetch_add(1, std::memory_order_relaxed);
-    if (recorder.failed()) backend.stopNow();
+    if (recorder.failed() || videoFailed) backend.stopNow();
   });
+  if (!options.record.empty())
+    platform::setInputObserver(
+        [&outputs](const platform::InputEvent& e) { outputs.record.record(e); });
   for (const auto& rule : options.faults) platform::injectFault(rule);
   // Recording is about throughput: the second thread takes part of each
   // frame step (NEBLA_THREADS=1 keeps to one).
@@ -263,22 +337,14 @@ int main(int argc, char** argv) {
   int status = app::WinMain(platform::GetModuleHandleA(nullptr), nullptr, nullptr, 0);
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   stopWatchdog();
-  recorder.finish();
+  platform::setInputObserver(nullptr);
+  progress.finish();
   reportStop(backend.stopReason(), options, recorder.flips());
-  if (options.hash)
-    std::printf("frames %u hash %016llx\n", recorder.count(),
-                static_cast<unsigned long long>(recorder.hash()));
-  if (options.time) {
-    // Frame steps are the flipped frames; the outro draws straight on the
-    // screen.
-    std::printf(
-        "run took %.3f s for %u presented frames: %u frame steps, %.1f frame steps per second\n",
-        seconds, recorder.count(), recorder.flips(),
-        seconds > 0 ? recorder.flips() / seconds : 0.0);
-  }
+  bool videoWritten = outputs.finish(recorder.failed() || videoFailed, options);
+  printSummary(options, recorder, seconds);
   // Frames that could not be written make the run a failure, whatever the
   // program's own status; so does a run that ended short of its frames.
   if (status != 0) return status;
-  if (recorder.failed()) return 1;
+  if (recorder.failed() || !videoWritten) return 1;
   return options.frames && recorder.flips() < *options.frames ? 3 : 0;
 }

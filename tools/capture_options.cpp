@@ -2,6 +2,8 @@
 // anything runs.
 #include "capture_options.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <string_view>
@@ -19,14 +21,18 @@ const char* const kCaptureUsage =
     "                      when neither --frames nor --seconds is given)\n"
     "  --png DIR           write presented frames as DIR/frame-00001.png ...\n"
     "  --every K           with --png, keep every K-th frame (default 1)\n"
+    "  --video FILE        write the frames into FILE.mp4 (H.264), .webm (VP9) or .gif\n"
+    "                      through ffmpeg, each at its virtual time (50 frames a second)\n"
+    "  --scale K           with --video, enlarge K times (1 to 4) with sharp pixels\n"
+    "  --record FILE       write the input the program gets back out as a script\n"
     "  --hash              print 'frames N hash H' over every presented frame\n"
     "  --fail CALL[#N][=R] make platform call CALL fail (at its N-th call, with result R)\n"
     "  --time              print how long the run took and the frame steps per second\n"
     "  --help              this text\n"
     "A run also ends once the script is over and no frame step can follow (the\n"
     "program inactive, or 30 s of virtual time without one); it says why on stderr.\n"
-    "Exit status: 0 done, 1 the program could not start or a frame file could not\n"
-    "be written, 2 a bad command line, 3 the run ended before its N frame steps,\n"
+    "Exit status: 0 done, 1 the program could not start or a frame file or the\n"
+    "video could not be written, 2 a bad command line, 3 the run ended before its N frame steps,\n"
     "4 the program could not end (no frame for 10 s of real time, or still going\n"
     "60 s of virtual time after Escape was held) and was given up.\n";
 
@@ -58,6 +64,16 @@ bool parseSeconds(const std::string& text, std::uint32_t& ms) {
   return true;
 }
 
+std::string lowerExtension(const std::string& path) {
+  std::size_t dot = path.find_last_of('.');
+  std::size_t slash = path.find_last_of('/');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  std::string ext = path.substr(dot + 1);
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return ext;
+}
+
 std::string knownCalls() {
   std::string names;
   for (std::string_view call : platform::faultableCalls()) names += " " + std::string(call);
@@ -66,11 +82,12 @@ std::string knownCalls() {
 
 bool takesValue(std::string_view arg) {
   return arg == "--script" || arg == "--frames" || arg == "--seconds" || arg == "--png" ||
-         arg == "--every" || arg == "--fail";
+         arg == "--every" || arg == "--fail" || arg == "--video" || arg == "--scale" ||
+         arg == "--record";
 }
 
 // One option with its value; false with a reason in message.
-bool applyValue(std::string_view arg, const std::string& value, bool pngBuilt,
+bool applyValue(std::string_view arg, const std::string& value, bool filesBuilt,
                 CaptureOptions& options, std::string& message) {
   std::uint32_t n = 0;
   platform::FaultRule rule;
@@ -83,12 +100,22 @@ bool applyValue(std::string_view arg, const std::string& value, bool pngBuilt,
     options.limitMs = n;
   } else if (arg == "--every" && (good = parseCount(value, n))) {
     options.every = n;
-  } else if (arg == "--png") {
-    if (!pngBuilt) {
-      message = "this build writes no PNG files (--png); use the native build";
+  } else if (arg == "--scale" && (good = parseCount(value, n) && n <= 4)) {
+    options.scale = n;
+  } else if (arg == "--png" || arg == "--video") {
+    if (!filesBuilt) {
+      message = "this build writes no PNG files or videos (" + std::string(arg) +
+                "); use the native build";
       return false;
     }
-    options.pngDir = value;
+    if (arg == "--video" && !videoFormatOf(value)) {
+      message = "--video " + platform::headless::quoted(value) +
+                ": want a name ending in .mp4, .webm or .gif";
+      return false;
+    }
+    (arg == "--png" ? options.pngDir : options.video) = value;
+  } else if (arg == "--record") {
+    options.record = value;
   } else if (arg == "--fail" && !(good = platform::parseFaultRule(value, rule))) {
     message = "bad fault rule " + platform::headless::quoted(value) +
               ": want CALL[#N][=RESULT], CALL one of:" + knownCalls();
@@ -103,7 +130,15 @@ bool applyValue(std::string_view arg, const std::string& value, bool pngBuilt,
 
 }  // namespace
 
-ParseResult parseCaptureOptions(int argc, const char* const* argv, bool pngBuilt,
+std::optional<VideoFormat> videoFormatOf(const std::string& path) {
+  std::string ext = lowerExtension(path);
+  if (ext == "mp4") return VideoFormat::Mp4;
+  if (ext == "webm") return VideoFormat::WebM;
+  if (ext == "gif") return VideoFormat::Gif;
+  return std::nullopt;
+}
+
+ParseResult parseCaptureOptions(int argc, const char* const* argv, bool filesBuilt,
                                 CaptureOptions& options, std::string& message) {
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
@@ -121,7 +156,11 @@ ParseResult parseCaptureOptions(int argc, const char* const* argv, bool pngBuilt
       message = std::string(arg) + " needs a value";
       return ParseResult::Refused;
     }
-    if (!applyValue(arg, argv[++i], pngBuilt, options, message)) return ParseResult::Refused;
+    if (!applyValue(arg, argv[++i], filesBuilt, options, message)) return ParseResult::Refused;
+  }
+  if (options.scale != 1 && options.video.empty()) {
+    message = "--scale applies to --video only";
+    return ParseResult::Refused;
   }
   if (!options.frames && !options.limitMs) options.limitMs = kDefaultLimitSeconds * 1000;
   return ParseResult::Run;

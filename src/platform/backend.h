@@ -26,6 +26,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -107,6 +108,12 @@ class Backend {
 void setBackend(Backend* backend);
 // The backend in use; every platform call reaches the machine through it.
 Backend& backend();
+
+// Sees every input event as the message queue takes it from the backend,
+// before the program gets its message; empty for none. Sessions are
+// recorded with it. Kept across resetPlatform, like the backend.
+using InputObserver = std::function<void(const InputEvent&)>;
+void setInputObserver(InputObserver observer);
 
 // Puts the platform back to a fresh start: no windows, classes, timers,
 // queued messages, key states, device contexts, bitmaps or DirectDraw

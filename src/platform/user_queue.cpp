@@ -11,6 +11,8 @@
 namespace nebla::platform {
 namespace {
 
+InputObserver inputObserver;
+
 // Times on the clock wrap past 2^32; due means "not in the future".
 bool reached(DWORD now, DWORD due) { return static_cast<std::int32_t>(now - due) >= 0; }
 
@@ -71,7 +73,10 @@ void deliver(const InputEvent& e) {
 void pumpInput() {
   std::vector<InputEvent> events;
   backend().takeInput(events);
-  for (const InputEvent& e : events) deliver(e);
+  for (const InputEvent& e : events) {
+    if (inputObserver) inputObserver(e);
+    deliver(e);
+  }
 }
 
 // Keys change state for GetKeyState when their message leaves the queue.
@@ -130,6 +135,8 @@ std::optional<DWORD> nextTimerDue() {
 }
 
 }  // namespace
+
+void setInputObserver(InputObserver observer) { inputObserver = std::move(observer); }
 
 BOOL PeekMessageA(MSG* msg, HWND window, UINT first, UINT last, UINT remove) {
   if (auto r = injectedFault<BOOL>("PeekMessageA", FALSE)) return *r;

@@ -37,6 +37,8 @@ void checkAccepted(const CaptureOptions& o) {
   check(o.frames || o.limitMs);
   check(!o.limitMs || (*o.limitMs >= 1 && *o.limitMs <= 2073600000u));
   check(o.every >= 1);
+  check(o.scale >= 1 && o.scale <= 4);
+  check(o.video.empty() ? o.scale == 1 : videoFormatOf(o.video).has_value());
   for (const auto& rule : o.faults) check(!rule.call.empty());
 }
 
@@ -53,14 +55,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::string> args = splitArguments(data, size);
   std::vector<const char*> argv;
   for (const std::string& a : args) argv.push_back(a.c_str());
-  for (bool pngBuilt : {true, false}) {
+  for (bool filesBuilt : {true, false}) {
     CaptureOptions options;
     std::string message;
-    ParseResult result =
-        parseCaptureOptions(static_cast<int>(argv.size()), argv.data(), pngBuilt, options, message);
+    ParseResult result = parseCaptureOptions(static_cast<int>(argv.size()), argv.data(), filesBuilt,
+                                             options, message);
     if (result == ParseResult::Run) checkAccepted(options);
     if (result == ParseResult::Refused) check(printableLine(message));
-    if (!pngBuilt && result == ParseResult::Run) check(options.pngDir.empty());
+    if (!filesBuilt && result == ParseResult::Run)
+      check(options.pngDir.empty() && options.video.empty());
   }
   return 0;
 }

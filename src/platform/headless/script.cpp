@@ -122,6 +122,35 @@ int scriptKeyCode(std::string_view name) {
   return -1;
 }
 
+std::string_view scriptKeyName(int key) {
+  static constexpr std::string_view kDigits[] = {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"};
+  if (key >= '0' && key <= '9') return kDigits[key - '0'];
+  for (const KeyName& k : kKeys)
+    if (k.code == key) return k.name;
+  return {};
+}
+
+std::string formatScriptEvent(const InputEvent& e) {
+  std::string line = std::to_string(e.time) + " ";
+  switch (e.kind) {
+    case Kind::KeyDown:
+    case Kind::KeyUp: {
+      std::string_view name = scriptKeyName(e.key);
+      if (name.empty()) return {};
+      return line + (e.kind == Kind::KeyDown ? "key down " : "key up ") + std::string(name);
+    }
+    case Kind::MouseMove: return line + "mouse " + std::to_string(e.x) + " " + std::to_string(e.y);
+    case Kind::LeftDown: return line + "left down";
+    case Kind::LeftUp: return line + "left up";
+    case Kind::RightDown: return line + "right down";
+    case Kind::RightUp: return line + "right up";
+    case Kind::FocusLost: return line + "focus lost";
+    case Kind::FocusGained: return line + "focus gained";
+    case Kind::Close: return line + "close";
+  }
+  return {};
+}
+
 bool parseScript(std::string_view text, std::string_view fileName, std::vector<InputEvent>& events,
                  std::string& error) {
   events.clear();

@@ -37,6 +37,15 @@ bool loadScript(const std::string& path, std::vector<InputEvent>& events, std::s
 // backslash) become \xNN, and words past 40 bytes are cut short with "...".
 std::string quoted(std::string_view word);
 
+// Script name of a virtual-key code; empty for a key scripts cannot name
+// (the program reacts to none of those).
+std::string_view scriptKeyName(int key);
+
+// One script line for an event, "TIME EVENT" without the newline, which
+// parseScript reads back as the same event; empty for a key scripts cannot
+// name.
+std::string formatScriptEvent(const InputEvent& event);
+
 // Virtual-key code of a script key name; -1 for an unknown name.
 int scriptKeyCode(std::string_view name);
 

@@ -1,0 +1,205 @@
+// Frames into ffmpeg through a pipe, as 8-bit pictures with their palettes.
+#include "video_writer.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+extern char** environ;
+
+namespace nebla::tools {
+namespace {
+
+constexpr std::size_t kPaletteBytes = 256 * 4;
+
+std::string scaleFilter(int scale) {
+  std::string k = std::to_string(scale);
+  return "scale=iw*" + k + ":ih*" + k + ":flags=neighbor";
+}
+
+// Every byte, or false (errno set) when the reader has gone.
+bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::vector<std::string> ffmpegArguments(VideoFormat format, std::uint32_t width,
+                                         std::uint32_t height, int scale,
+                                         const std::string& output) {
+  std::vector<std::string> args = {
+      "-hide_banner", "-loglevel", "error", "-y", "-f", "rawvideo", "-pix_fmt", "pal8",
+      "-video_size", std::to_string(width) + "x" + std::to_string(height), "-framerate",
+      std::to_string(kVideoFps), "-i", "pipe:0"};
+  std::string filter = scale > 1 ? scaleFilter(scale) + "," : "";
+  switch (format) {
+    case VideoFormat::Mp4:
+      args.insert(args.end(), {"-vf", filter + "format=yuv420p", "-c:v", "libx264", "-preset",
+                               "veryfast", "-crf", "18", "-movflags", "+faststart", "-f", "mp4"});
+      break;
+    case VideoFormat::WebM:
+      args.insert(args.end(), {"-vf", filter + "format=yuv420p", "-c:v", "libvpx-vp9",
+                               "-deadline", "realtime", "-cpu-used", "8", "-row-mt", "1", "-crf",
+                               "30", "-b:v", "0", "-f", "webm"});
+      break;
+    case VideoFormat::Gif:
+      args.insert(args.end(), {"-filter_complex",
+                               filter + "split[a][b];[a]palettegen=stats_mode=full[p];"
+                                        "[b][p]paletteuse=dither=none",
+                               "-f", "gif"});
+      break;
+  }
+  args.push_back(output);
+  return args;
+}
+
+std::uint64_t videoFrameAt(platform::DWORD firstTime, platform::DWORD time) {
+  std::uint64_t ms = static_cast<platform::DWORD>(time - firstTime);
+  return (ms * kVideoFps + 500) / 1000;
+}
+
+VideoWriter::~VideoWriter() { abandon(); }
+
+bool VideoWriter::open(const std::string& path, VideoFormat format, int scale,
+                       std::uint32_t width, std::uint32_t height, std::string& error) {
+  path_ = path;
+  temporary_ = path + ".part";
+  width_ = width;
+  height_ = height;
+  // A file that cannot be made is told now, in words, rather than by
+  // ffmpeg once the run is under way.
+  if (std::FILE* probe = std::fopen(temporary_.c_str(), "wb")) {
+    std::fclose(probe);
+  } else {
+    error = "cannot write " + temporary_ + ": " + std::strerror(errno);
+    return false;
+  }
+  std::vector<std::string> args = ffmpegArguments(format, width, height, scale, temporary_);
+  args.insert(args.begin(), "ffmpeg");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  int fds[2];
+  if (::pipe(fds) != 0) {
+    error = std::string("cannot make a pipe: ") + std::strerror(errno);
+    std::remove(temporary_.c_str());
+    return false;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
+  posix_spawn_file_actions_addclose(&actions, fds[1]);
+  int spawned = posix_spawnp(&child_, "ffmpeg", &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(fds[0]);
+  if (spawned != 0) {
+    child_ = -1;
+    ::close(fds[1]);
+    std::remove(temporary_.c_str());
+    error = spawned == ENOENT ? "ffmpeg not found on PATH (scripts/install-deps installs it)"
+                              : std::string("cannot start ffmpeg: ") + std::strerror(spawned);
+    return false;
+  }
+  pipe_ = fds[1];
+  ::fcntl(pipe_, F_SETFD, FD_CLOEXEC);
+  // A reader that stops is an error to report, not a reason to die.
+  std::signal(SIGPIPE, SIG_IGN);
+  return true;
+}
+
+bool VideoWriter::writeHeld(std::uint64_t upTo) {
+  while (written_ < upTo) {
+    if (!writeAll(pipe_, held_.data(), held_.size())) {
+      error_ = "ffmpeg stopped taking frames (" + std::string(std::strerror(errno)) + ")";
+      return false;
+    }
+    ++written_;
+  }
+  return true;
+}
+
+bool VideoWriter::add(const platform::headless::PresentedFrame& frame) {
+  if (pipe_ < 0 || !error_.empty()) return false;
+  if (frame.width != width_ || frame.height != height_) {
+    error_ = "a frame of another size";
+    return false;
+  }
+  if (!firstTime_) firstTime_ = frame.time;
+  if (!held_.empty() && !writeHeld(videoFrameAt(*firstTime_, frame.time))) return false;
+  held_.assign(frame.pixels.begin(), frame.pixels.end());
+  held_.resize(frame.pixels.size() + kPaletteBytes);
+  std::uint8_t* palette = held_.data() + frame.pixels.size();
+  for (std::size_t i = 0; i < 256; ++i) {
+    const auto& p = frame.palette[i];
+    // ffmpeg's pal8 entries are 32-bit words in native order: B, G, R, A
+    // in memory on little-endian machines.
+    palette[i * 4 + 0] = p.peBlue;
+    palette[i * 4 + 1] = p.peGreen;
+    palette[i * 4 + 2] = p.peRed;
+    palette[i * 4 + 3] = 0xFF;
+  }
+  return true;
+}
+
+bool VideoWriter::waitForFfmpeg(std::string& error) {
+  ::close(pipe_);
+  pipe_ = -1;
+  int status = 0;
+  while (::waitpid(child_, &status, 0) < 0 && errno == EINTR) {
+  }
+  child_ = -1;
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
+  error = WIFEXITED(status) ? "ffmpeg failed with status " + std::to_string(WEXITSTATUS(status))
+                            : "ffmpeg was killed";
+  return false;
+}
+
+bool VideoWriter::finish(std::string& error) {
+  if (pipe_ < 0) {
+    error = "no video was started";
+    return false;
+  }
+  bool fed = error_.empty() && (held_.empty() || writeHeld(written_ + 1));
+  std::string ffmpegError;
+  bool encoded = waitForFfmpeg(ffmpegError);
+  if (!fed || !encoded) {
+    error = !fed ? error_ : ffmpegError;
+    std::remove(temporary_.c_str());
+    return false;
+  }
+  if (std::rename(temporary_.c_str(), path_.c_str()) != 0) {
+    error = "cannot rename " + temporary_ + " to " + path_ + ": " + std::strerror(errno);
+    std::remove(temporary_.c_str());
+    return false;
+  }
+  return true;
+}
+
+void VideoWriter::abandon() {
+  if (pipe_ >= 0) ::close(pipe_);
+  pipe_ = -1;
+  if (child_ > 0) {
+    ::kill(child_, SIGTERM);
+    int status = 0;
+    while (::waitpid(child_, &status, 0) < 0 && errno == EINTR) {
+    }
+    child_ = -1;
+    std::remove(temporary_.c_str());
+  }
+}
+
+}  // namespace nebla::tools
