@@ -115,7 +115,12 @@ void SdlBackend::takeInput(std::vector<InputEvent>& events) {
   if (!videoStarted_) return;
   expireNote();
   SDL_Event event;
-  while (SDL_PollEvent(&event) != 0) handle(event, events);
+  // Everything pumped so far, which is what the key state the program
+  // polls reflects: SDL_PollEvent would stop at the end of an earlier pump
+  // and leave a quitting key's own event behind.
+  SDL_PumpEvents();
+  while (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) == 1)
+    handle(event, events);
 }
 
 bool SdlBackend::keyDown(int key) { return videoStarted_ && virtualKeyHeld(key); }
