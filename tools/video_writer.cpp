@@ -59,7 +59,7 @@ std::vector<std::string> ffmpegArguments(VideoFormat format, std::uint32_t width
     case VideoFormat::Gif:
       args.insert(args.end(), {"-filter_complex",
                                filter + "split[a][b];[a]palettegen=stats_mode=full[p];"
-                                        "[b][p]paletteuse=dither=none",
+                                        "[b][p]paletteuse=dither=none:diff_mode=rectangle",
                                "-f", "gif"});
       break;
   }
