@@ -16,6 +16,7 @@ double Progress::fraction(std::uint32_t frameSteps, std::uint32_t virtualTime) c
 }
 
 void Progress::update(std::uint32_t frameSteps, std::uint32_t virtualTime) {
+  frameSteps_ = frameSteps;
   if (!shown_) return;
   auto now = std::chrono::steady_clock::now();
   if (drawn_ && now - lastDraw_ < std::chrono::milliseconds(100)) return;
@@ -34,7 +35,11 @@ void Progress::update(std::uint32_t frameSteps, std::uint32_t virtualTime) {
 }
 
 void Progress::finish() {
-  if (drawn_) std::fputc('\n', stderr);
+  if (!drawn_) return;
+  double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  std::fprintf(stderr,
+               "\r[########################################] %u frame steps in %.1f s      \n",
+               frameSteps_, elapsed);
 }
 
 }  // namespace nebla::tools

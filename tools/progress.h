@@ -17,7 +17,7 @@ class Progress {
 
   // After each frame step; redraws at most ten times a second.
   void update(std::uint32_t frameSteps, std::uint32_t virtualTime);
-  // Ends the line.
+  // Draws the bar full with the time the run took, and ends the line.
   void finish();
 
  private:
@@ -27,6 +27,7 @@ class Progress {
   std::uint32_t virtualMs_;
   bool shown_;
   bool drawn_ = false;
+  std::uint32_t frameSteps_ = 0;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   std::chrono::steady_clock::time_point lastDraw_{};
 };
