@@ -41,10 +41,11 @@ bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
 std::vector<std::string> ffmpegArguments(VideoFormat format, std::uint32_t width,
                                          std::uint32_t height, int scale,
                                          const std::string& output) {
-  std::vector<std::string> args = {
-      "-hide_banner", "-loglevel", "error", "-y", "-f", "rawvideo", "-pix_fmt", "pal8",
-      "-video_size", std::to_string(width) + "x" + std::to_string(height), "-framerate",
-      std::to_string(kVideoFps), "-i", "pipe:0"};
+  std::vector<std::string> args = {"-hide_banner", "-loglevel", "error", "-y"};
+  // The input: raw 8-bit pictures, each followed by its palette.
+  std::string size = std::to_string(width) + "x" + std::to_string(height);
+  args.insert(args.end(), {"-f", "rawvideo", "-pix_fmt", "pal8", "-video_size", size, "-framerate",
+                           std::to_string(kVideoFps), "-i", "pipe:0"});
   std::string filter = scale > 1 ? scaleFilter(scale) + "," : "";
   switch (format) {
     case VideoFormat::Mp4:
@@ -52,9 +53,9 @@ std::vector<std::string> ffmpegArguments(VideoFormat format, std::uint32_t width
                                "veryfast", "-crf", "18", "-movflags", "+faststart", "-f", "mp4"});
       break;
     case VideoFormat::WebM:
-      args.insert(args.end(), {"-vf", filter + "format=yuv420p", "-c:v", "libvpx-vp9",
-                               "-deadline", "realtime", "-cpu-used", "8", "-row-mt", "1", "-crf",
-                               "30", "-b:v", "0", "-f", "webm"});
+      args.insert(args.end(),
+                  {"-vf", filter + "format=yuv420p", "-c:v", "libvpx-vp9", "-deadline", "realtime",
+                   "-cpu-used", "8", "-row-mt", "1", "-crf", "30", "-b:v", "0", "-f", "webm"});
       break;
     case VideoFormat::Gif:
       args.insert(args.end(), {"-filter_complex",
@@ -74,8 +75,8 @@ std::uint64_t videoFrameAt(platform::DWORD firstTime, platform::DWORD time) {
 
 VideoWriter::~VideoWriter() { abandon(); }
 
-bool VideoWriter::open(const std::string& path, VideoFormat format, int scale,
-                       std::uint32_t width, std::uint32_t height, std::string& error) {
+bool VideoWriter::open(const std::string& path, VideoFormat format, int scale, std::uint32_t width,
+                       std::uint32_t height, std::string& error) {
   path_ = path;
   temporary_ = path + ".part";
   width_ = width;
@@ -88,7 +89,13 @@ bool VideoWriter::open(const std::string& path, VideoFormat format, int scale,
     error = "cannot write " + temporary_ + ": " + std::strerror(errno);
     return false;
   }
-  std::vector<std::string> args = ffmpegArguments(format, width, height, scale, temporary_);
+  if (startFfmpeg(ffmpegArguments(format, width, height, scale, temporary_), error)) return true;
+  std::remove(temporary_.c_str());
+  return false;
+}
+
+// ffmpeg reads the pipe's other end as its standard input.
+bool VideoWriter::startFfmpeg(std::vector<std::string> args, std::string& error) {
   args.insert(args.begin(), "ffmpeg");
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
@@ -96,7 +103,6 @@ bool VideoWriter::open(const std::string& path, VideoFormat format, int scale,
   int fds[2];
   if (::pipe(fds) != 0) {
     error = std::string("cannot make a pipe: ") + std::strerror(errno);
-    std::remove(temporary_.c_str());
     return false;
   }
   posix_spawn_file_actions_t actions;
@@ -109,7 +115,6 @@ bool VideoWriter::open(const std::string& path, VideoFormat format, int scale,
   if (spawned != 0) {
     child_ = -1;
     ::close(fds[1]);
-    std::remove(temporary_.c_str());
     error = spawned == ENOENT ? "ffmpeg not found on PATH (scripts/install-deps installs it)"
                               : std::string("cannot start ffmpeg: ") + std::strerror(spawned);
     return false;

@@ -55,6 +55,7 @@ class VideoWriter {
   std::uint64_t framesWritten() const { return written_; }
 
  private:
+  bool startFfmpeg(std::vector<std::string> args, std::string& error);
   bool writeHeld(std::uint64_t upTo);
   bool waitForFfmpeg(std::string& error);
 
