@@ -94,8 +94,14 @@ bool VideoWriter::open(const std::string& path, VideoFormat format, int scale, s
   return false;
 }
 
-// ffmpeg reads the pipe's other end as its standard input.
+// ffmpeg reads the pipe's other end as its standard input. The WebAssembly
+// build starts no programs (its command line refuses --video).
 bool VideoWriter::startFfmpeg(std::vector<std::string> args, std::string& error) {
+#ifdef __EMSCRIPTEN__
+  (void)args;
+  error = "this build cannot start ffmpeg";
+  return false;
+#else
   args.insert(args.begin(), "ffmpeg");
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
@@ -124,6 +130,7 @@ bool VideoWriter::startFfmpeg(std::vector<std::string> args, std::string& error)
   // A reader that stops is an error to report, not a reason to die.
   std::signal(SIGPIPE, SIG_IGN);
   return true;
+#endif
 }
 
 bool VideoWriter::writeHeld(std::uint64_t upTo) {
