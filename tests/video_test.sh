@@ -45,6 +45,23 @@ bad = sum(1 for y in range(0, 960, 2) for x in range(0, w, 2)
 sys.exit(0 if bad < 0.002 * 640 * 480 else 1)
 PY
 
+# Frames sit at their virtual times: key 3 at 3 s turns the picture grey,
+# and the video shows the change 3 s in, the set-up's pause included.
+printf '0 mouse 320 240\n2100 left down\n3000 key down 3\n3010 key up 3\n' > grey.script
+"$capture" --script grey.script --frames 40 --video grey.mp4 >/dev/null 2>&1 && pass || fail "the grey run failed"
+for at in 2.7 3.3; do
+  ffmpeg -v error -y -ss "$at" -i grey.mp4 -frames:v 1 -f rawvideo -pix_fmt rgb24 "at-$at.rgb" 2>/dev/null
+done
+python3 - at-2.7.rgb at-3.3.rgb <<'PY' && pass || fail "the ramp change is not at 3 s in the video"
+import sys
+def colourful(path):
+    data = open(path, "rb").read()
+    bright = [data[i:i + 3] for i in range(0, len(data), 3) if max(data[i:i + 3]) > 60]
+    assert len(bright) > 50, "nothing bright to judge by"
+    return sum(max(p) - min(p) for p in bright) / len(bright)
+sys.exit(0 if colourful(sys.argv[1]) > 25 and colourful(sys.argv[2]) < 10 else 1)
+PY
+
 # Refusals, each before anything runs (no Nebla.log) and with a reason.
 check_refused() {
   what=$1
