@@ -10,6 +10,8 @@ user names, and a start without any display. Then the window under stress:
 minimised and restored, the focus taken by another client and given back,
 resized, Alt+Enter ten times in a row, and PrintScreen where nothing can be
 written; and the reasons given when SDL cannot start or open the window.
+Last, bad command lines, and a session recorded with --record and replayed
+by nebla-capture, which must show it and record the same script again.
 
 Usage: nebla_e2e.py PATH_TO_NEBLA
 Needs Xvfb, xdotool, xmessage (the other client), ImageMagick (import,
@@ -225,7 +227,7 @@ class Placement:
 
 
 class Nebla:
-    def __init__(self, binary, display, root, name, extra_env=None, with_display=True, cwd=None):
+    def __init__(self, binary, display, root, name, extra_env=None, with_display=True, cwd=None, args=()):
         self.display = display
         self.cwd = cwd or os.path.join(root, name)
         if cwd is None:
@@ -243,7 +245,7 @@ class Nebla:
         env["ASAN_OPTIONS"] = (env.get("ASAN_OPTIONS", "") + ":detect_leaks=0").lstrip(":")
         self.stderr_path = os.path.join(root, name + ".stderr")
         self.stderr = open(self.stderr_path, "wb")
-        self.proc = subprocess.Popen([binary], cwd=self.cwd, env=env, stdin=subprocess.DEVNULL,
+        self.proc = subprocess.Popen([binary, *args], cwd=self.cwd, env=env, stdin=subprocess.DEVNULL,
                                      stdout=subprocess.DEVNULL, stderr=self.stderr, start_new_session=True)
         self.window = None
         self.place = None
@@ -898,6 +900,189 @@ def run_window_refused(binary, display, root):
         app.stop()
 
 
+# ---- a session recorded live and replayed headless -------------------------
+
+# The left stroke, in image pixels: rising gently to the right in the lower
+# left, far from the top-left overlay and the bottom-right corner.
+STROKE = [(80 + 30 * i, 400 - 8 * i) for i in range(7)]
+SCRIPT_EVENT = re.compile(r"(\d+) +(mouse \d+ \d+|(?:left|right) (?:down|up)|focus (?:lost|gained)|close|"
+                          r"key (?:down|up) (?:esc|q|space|left|up|right|down|\d|c|d|l|m|t|shift))")
+
+
+def read_script(path):
+    """A capture script's events as (ms, event) pairs. Every line but the
+    comments must be an event, at no earlier time than the one before, or
+    the capture tool would refuse the file."""
+    events = []
+    with open(path) as f:
+        for number, line in enumerate(f, 1):
+            if line.startswith("#"):
+                continue
+            match = SCRIPT_EVENT.fullmatch(line.rstrip("\n"))
+            check(match, "%s:%d is not a script event: %r" % (path, number, line))
+            check(not events or int(match.group(1)) >= events[-1][0], "%s:%d: time goes back" % (path, number))
+            events.append((int(match.group(1)), match.group(2)))
+    return events
+
+
+def overlay_shown(shot, place=None):
+    """The overlay's lines stand on a black box in the top-left corner;
+    without it that corner holds no pure black under the ramps used here.
+    With place, shot is a screenshot and the picture lies there in it."""
+    pixel = (lambda x, y: place.image_pixel(shot, x, y)) if place else shot.pixel
+    box = [pixel(x, y) for y in range(0, 70, 2) for x in range(0, 200, 2)]
+    return sum(p == (0, 0, 0) for p in box) >= len(box) // 4 and sum(60 <= p[1] <= 110 for p in box) >= 50
+
+
+def ramp_of(shot):
+    """1 or 3 when every sampled pixel has a colour of that ramp (ramp 1
+    shows density i as red i*i/255, green i, blue 2i - i*i/255; ramp 3 as
+    grey)."""
+    pixels = {shot.pixel(x, y) for y in range(0, IMAGE_H, 4) for x in range(0, IMAGE_W, 4)}
+    if all(r == g == b for r, g, b in pixels):
+        return 3
+    return 1 if all((r, b) == (g * g // 255, 2 * g - g * g // 255) for r, g, b in pixels) else None
+
+
+def drive_session(app, started):
+    """Plays the session: the left stroke, a right hold elsewhere, key 3,
+    D, Escape. Returns when each began, in ms on the test's clock, which
+    starts a little before the program's."""
+    at = {}
+
+    def do(event, *command):
+        at[event] = (time.monotonic() - started) * 1000
+        xdotool(app.display, *command)
+
+    app.key("t")  # no letters among the smoke
+    app.point(*STROKE[0])
+    time.sleep(0.3)
+    do("left down", "mousedown", "1")
+    for point in STROKE[1:]:
+        time.sleep(0.15)
+        app.point(*point)
+    time.sleep(0.15)
+    do("left up", "mouseup", "1")
+    app.point(520, 120)
+    time.sleep(0.3)
+    do("right down", "mousedown", "3")
+    time.sleep(1.0)
+    do("right up", "mouseup", "3")
+    at["key down 3"] = (time.monotonic() - started) * 1000
+    check_colour_switch(app)
+    time.sleep(0.5)  # half a second of frames each without and with the overlay
+    do("key down d", "key", "d")
+    wait_until("the overlay", 5, lambda: overlay_shown(screenshot(app.display), app.place), 0.1)
+    time.sleep(0.5)
+    at["key down esc"] = (time.monotonic() - started) * 1000
+    app.hold_key("Escape")
+    return at
+
+
+def check_recording(events, at):
+    """The recording holds each step in order, within half a second of
+    when the test took it, and the stroke's points where the pointer was
+    put, in image pixels. Returns when each step and stroke point came."""
+    start, index = {}, 0
+    for event, when in sorted(at.items(), key=lambda item: item[1]):
+        found = [i for i in range(index, len(events)) if events[i][1] == event]
+        check(found, "no %r in the recording after its event %d" % (event, index))
+        index = found[0]
+        start[event] = events[index][0]
+        check(abs(start[event] - when) <= 500, "%r recorded at %d ms, done at %.0f ms" % (event, start[event], when))
+    down, up = (next(i for i, e in enumerate(events) if e[1] == k) for k in ("left down", "left up"))
+
+    def moves(first, end):
+        return [(ms, tuple(map(int, e.split()[1:]))) for ms, e in events[first:end] if e.startswith("mouse ")]
+
+    def close(place, point):
+        return max(abs(a - b) for a, b in zip(place, point)) <= 1
+
+    pressed = moves(0, down)[-1:]
+    check(pressed and close(pressed[0][1], STROKE[0]), "the stroke does not start at %s: %s" % (STROKE[0], pressed))
+    times = [events[down][0]]
+    for point in STROKE[1:]:
+        hits = [ms for ms, place in moves(down, up) if close(place, point)]
+        check(hits, "no mouse event at %s during the stroke" % (point,))
+        times.append(hits[0])
+    return start, times
+
+
+def check_replay(folder, start, times):
+    """The replayed frames show smoke on each stroke point just after it
+    was reached and none far away, ramp 1 until key 3 and grey after, and
+    the overlay after D (the frame that first sees a key is not judged)."""
+    def frame(n):
+        # The replay keeps even frames only, which halves its time.
+        return read_png(os.path.join(folder, "frame-%05d.png" % (n + n % 2)))
+
+    def frame_of(ms):
+        # The first frame to see an event at ms: after the set-up's pause of
+        # two seconds, frame n is stepped 1900 + 50 n ms after the start.
+        return max(2, (ms - 1901) // 50 + 1)
+
+    for (x, y), ms in zip(STROKE, times):
+        shot = frame(frame_of(ms) + 1)
+        peak = max(shot.pixel(i, j)[1] for j in range(y - 6, y + 7) for i in range(x - 6, x + 7))
+        check(peak >= 100, "no smoke at (%d, %d) after %d ms in the replay (peak %d)" % (x, y, ms, peak))
+    # Before the right hold's stream crosses the picture, the lower right
+    # lies at least 160 pixels from every stroke point.
+    last = frame(frame_of(start["left up"]))
+    far = max(last.pixel(x, y)[1] for y in range(200, IMAGE_H, 4) for x in range(420, IMAGE_W, 4))
+    check(far <= 8, "smoke far from the stroke in the replay (green %d)" % far)
+    switch, overlay, end = (frame_of(start[k]) for k in ("key down 3", "key down d", "key down esc"))
+    for n in range(frame_of(start["left down"]) // 2 * 2, end - 1, 2):
+        shot = frame(n)
+        if n != switch:
+            check(ramp_of(shot) == (3 if n > switch else 1), "frame %d shows the wrong ramp" % n)
+        if switch < n != overlay:
+            check(overlay_shown(shot) == (n > overlay), "frame %d: overlay wrongly on or off" % n)
+    log("replay: smoke on the stroke, ramp 3 from frame %d, overlay from frame %d" % (switch, overlay))
+
+
+def run_recorded(binary, display, root):
+    """A session recorded with --record, replayed headless: the replay
+    shows what was done live and records the very same script again."""
+    session, again = os.path.join(root, "session.script"), os.path.join(root, "again.script")
+    started = time.monotonic()
+    app = Nebla(binary, display, root, "recorded", args=["--record", session])
+    try:
+        app.find_window()
+        at = drive_session(app, started)
+        status = app.wait_exit(30)
+        check(status == 0, "exit status %s after the recorded session" % status)
+    finally:
+        app.stop()
+    events = read_script(session)
+    start, times = check_recording(events, at)
+    capture = os.path.join(os.path.dirname(binary), "tools", "nebla-capture")
+    folder = os.path.join(root, "replay")
+    result = subprocess.run([capture, "--script", session, "--png", folder, "--every", "2", "--record", again],
+                            capture_output=True, timeout=180)
+    check(result.returncode == 0, "replay failed: %s" % result.stderr.decode(errors="replace"))
+    check_replay(folder, start, times)
+    replayed = read_script(again)
+    check([e for _, e in replayed] == [e for _, e in events], "the replay recorded other events")
+    check(all(abs(a - b) <= 50 for (a, _), (b, _) in zip(replayed, events)), "the replay recorded other times")
+    log("recorded session: %d events, replayed and recorded again alike" % len(events))
+
+
+def run_bad_command_lines(binary, display, root):
+    """A record file that cannot be made, or an unknown option: status 2
+    and the reason on standard error, before the demo starts (it would
+    write Nebla.log before opening its window)."""
+    for name, args in (("badrecord", ["--record", "/proc/nope.script"]), ("bogus", ["--bogus"])):
+        app = Nebla(binary, display, root, name, args=args)
+        try:
+            status = app.wait_exit(10)
+            check(status == 2, "exit status %s for nebla %s" % (status, " ".join(args)))
+            check(args[-1] in app.stderr_text(), "standard error does not name %s: %r" % (args[-1], app.stderr_text()))
+            check(not os.path.exists(os.path.join(app.cwd, "Nebla.log")), "the demo started for %s" % args)
+        finally:
+            app.stop()
+    log("bad command lines: status 2 before any window")
+
+
 def main():
     if len(sys.argv) != 2:
         print(__doc__)
@@ -917,6 +1102,8 @@ def main():
             run_named_renderer(binary, server.display, root)
             run_stress(binary, server.display, root)
             run_unwritable(binary, server.display, root)
+            run_bad_command_lines(binary, server.display, root)
+            run_recorded(binary, server.display, root)
     except Failure as failure:
         print("[e2e] FAILED: %s" % failure, flush=True)
         return 1
