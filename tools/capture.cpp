@@ -283,10 +283,10 @@ void printSummary(const CaptureOptions& options, const Recorder& recorder, doubl
   }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  CaptureOptions options;
+// The command line and the script; an exit status when the run must not
+// start (0 after --help).
+std::optional<int> readInput(int argc, char** argv, CaptureOptions& options,
+                             std::vector<platform::InputEvent>& events) {
   std::string error;
   switch (tools::parseCaptureOptions(argc, argv, kFilesBuilt, options, error)) {
     case tools::ParseResult::Help: std::fputs(tools::kCaptureUsage, stdout); return 0;
@@ -295,36 +295,79 @@ int main(int argc, char** argv) {
       return 2;
     case tools::ParseResult::Run: break;
   }
-  std::vector<platform::InputEvent> events;
   if (!options.script.empty() && !platform::headless::loadScript(options.script, events, error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 2;
   }
   if (!options.pngDir.empty() && !prepareDirectory(options.pngDir)) return 2;
+  return std::nullopt;
+}
+
+// What happens to every presented frame: the hash and PNG files, the
+// video, the progress line and the guards. A frame that cannot be written
+// ends the run at once, the normal way.
+class Capture {
+ public:
+  Capture(const CaptureOptions& options, Outputs& outputs,
+          platform::headless::HeadlessBackend& backend, std::uint32_t expectedMs)
+      : options_(options),
+        outputs_(outputs),
+        backend_(backend),
+        recorder_(options),
+        endingGuard_(backend),
+        progress_(options.frames, expectedMs, isatty(2) != 0) {}
+
+  void operator()(const PresentedFrame& f) {
+    recorder_(f);
+    if (!videoFailed_ && !outputs_.add(f)) {
+      std::fprintf(stderr, "\nnebla-capture: %s\n", outputs_.video->error().c_str());
+      videoFailed_ = true;
+    }
+    if (f.fromFlip) progress_.update(recorder_.flips(), f.time);
+    endingGuard_(f);
+    framesSinceAlarm.fetch_add(1, std::memory_order_relaxed);
+    if (recorder_.failed() || videoFailed_) backend_.stopNow();
+  }
+
+  // After the run: why it ended, the video's name, the summary, and the
+  // exit status. Frames that could not be written make the run a failure,
+  // whatever the program's own status; so does a run short of its frames.
+  int finish(int status, double seconds) {
+    progress_.finish();
+    reportStop(backend_.stopReason(), options_, recorder_.flips());
+    bool videoWritten = outputs_.finish(recorder_.failed() || videoFailed_, options_);
+    printSummary(options_, recorder_, seconds);
+    if (status != 0) return status;
+    if (recorder_.failed() || !videoWritten) return 1;
+    return options_.frames && recorder_.flips() < *options_.frames ? 3 : 0;
+  }
+
+ private:
+  const CaptureOptions& options_;
+  Outputs& outputs_;
+  platform::headless::HeadlessBackend& backend_;
+  Recorder recorder_;
+  EndingGuard endingGuard_;
+  tools::Progress progress_;
+  bool videoFailed_ = false;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CaptureOptions options;
+  std::vector<platform::InputEvent> events;
+  if (std::optional<int> exit = readInput(argc, argv, options, events)) return *exit;
   Outputs outputs;
   if (!outputs.open(options)) return 2;
   platform::headless::HeadlessSession session;
   platform::headless::HeadlessBackend& backend = session.backend();
-  Recorder recorder(options);
-  EndingGuard endingGuard(backend);
-  tools::Progress progress(options.frames, expectedLength(events, options), isatty(2) != 0);
-  bool videoFailed = false;
+  Capture capture(options, outputs, backend, expectedLength(events, options));
   backend.setScript(std::move(events));
   backend.setEscapeAfterFlips(options.frames);
   backend.setTimeLimit(options.limitMs);
   backend.setStopWhenIdle(true);
-  // A frame that cannot be written ends the run at once, the normal way.
-  backend.setFrameCallback([&](const PresentedFrame& f) {
-    recorder(f);
-    if (!videoFailed && !outputs.add(f)) {
-      std::fprintf(stderr, "\nnebla-capture: %s\n", outputs.video->error().c_str());
-      videoFailed = true;
-    }
-    if (f.fromFlip) progress.update(recorder.flips(), f.time);
-    endingGuard(f);
-    framesSinceAlarm.fetch_add(1, std::memory_order_relaxed);
-    if (recorder.failed() || videoFailed) backend.stopNow();
-  });
+  backend.setFrameCallback([&capture](const PresentedFrame& f) { capture(f); });
   if (!options.record.empty())
     platform::setInputObserver(
         [&outputs](const platform::InputEvent& e) { outputs.record.record(e); });
@@ -338,13 +381,5 @@ int main(int argc, char** argv) {
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   stopWatchdog();
   platform::setInputObserver(nullptr);
-  progress.finish();
-  reportStop(backend.stopReason(), options, recorder.flips());
-  bool videoWritten = outputs.finish(recorder.failed() || videoFailed, options);
-  printSummary(options, recorder, seconds);
-  // Frames that could not be written make the run a failure, whatever the
-  // program's own status; so does a run that ended short of its frames.
-  if (status != 0) return status;
-  if (recorder.failed() || !videoWritten) return 1;
-  return options.frames && recorder.flips() < *options.frames ? 3 : 0;
+  return capture.finish(status, seconds);
 }
