@@ -54,12 +54,15 @@ for at in 2.7 3.3; do
 done
 python3 - at-2.7.rgb at-3.3.rgb <<'PY' && pass || fail "the ramp change is not at 3 s in the video"
 import sys
-def colourful(path):
+def colours(path):
     data = open(path, "rb").read()
     bright = [data[i:i + 3] for i in range(0, len(data), 3) if max(data[i:i + 3]) > 60]
     assert len(bright) > 50, "nothing bright to judge by"
-    return sum(max(p) - min(p) for p in bright) / len(bright)
-sys.exit(0 if colourful(sys.argv[1]) > 25 and colourful(sys.argv[2]) < 10 else 1)
+    spread = sum(max(p) - min(p) for p in bright) / len(bright)
+    return spread, sum(p[0] for p in bright) / len(bright), sum(p[2] for p in bright) / len(bright)
+before, after = colours(sys.argv[1]), colours(sys.argv[2])
+# The first ramp is blue, so red and blue swapped in the palette show too.
+sys.exit(0 if before[0] > 25 and before[2] > before[1] + 30 and after[0] < 10 else 1)
 PY
 
 # Refusals, each before anything runs (no Nebla.log) and with a reason.

@@ -155,14 +155,13 @@ bool VideoWriter::add(const platform::headless::PresentedFrame& frame) {
   held_.assign(frame.pixels.begin(), frame.pixels.end());
   held_.resize(frame.pixels.size() + kPaletteBytes);
   std::uint8_t* palette = held_.data() + frame.pixels.size();
+  // ffmpeg's pal8 entries are 32-bit words 0xAARRGGBB in the machine's
+  // own byte order.
   for (std::size_t i = 0; i < 256; ++i) {
     const auto& p = frame.palette[i];
-    // ffmpeg's pal8 entries are 32-bit words in native order: B, G, R, A
-    // in memory on little-endian machines.
-    palette[i * 4 + 0] = p.peBlue;
-    palette[i * 4 + 1] = p.peGreen;
-    palette[i * 4 + 2] = p.peRed;
-    palette[i * 4 + 3] = 0xFF;
+    std::uint32_t word = 0xFF000000u | (std::uint32_t{p.peRed} << 16) |
+                         (std::uint32_t{p.peGreen} << 8) | std::uint32_t{p.peBlue};
+    std::memcpy(palette + i * 4, &word, sizeof word);
   }
   return true;
 }
