@@ -4,18 +4,8 @@
 # through the program's own exit. Every check counts; any failure fails the
 # test.
 set -u
-capture=$1
 script_dir=$(cd "$(dirname "$0")/.." && pwd)
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
-cd "$dir" || exit 1
-passed=0
-failed=0
-pass() { passed=$((passed + 1)); }
-fail() {
-  echo "FAIL: $*"
-  failed=$((failed + 1))
-}
+. "$script_dir/tests/checks.sh"
 
 "$capture" --frames 0 >/dev/null 2>&1
 [ $? -eq 2 ] && pass || fail "--frames 0 should give status 2"
@@ -123,5 +113,4 @@ case "$err" in *"cannot record to /proc/nope.script"*) pass ;; *) fail "no reaso
 one=$(NEBLA_THREADS=1 "$capture" --script load.script --frames 120 --hash) && pass || fail "a one-thread run should exit 0"
 two=$(NEBLA_THREADS=2 "$capture" --script load.script --frames 120 --hash) && pass || fail "a two-thread run should exit 0"
 [ -n "$one" ] && [ "$one" = "$two" ] && pass || fail "one thread gave '$one', two gave '$two'"
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish_checks

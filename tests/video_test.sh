@@ -4,17 +4,7 @@
 # failing ffmpeg, an unwritable file, a bad scale) is refused in words and
 # leaves no file that looks finished. Every check counts.
 set -u
-capture=$1
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
-cd "$dir" || exit 1
-passed=0
-failed=0
-pass() { passed=$((passed + 1)); }
-fail() {
-  echo "FAIL: $*"
-  failed=$((failed + 1))
-}
+. "$(cd "$(dirname "$0")" && pwd)/checks.sh"
 probe() { ffprobe -v error -count_frames -select_streams v:0 "$@"; }
 
 # Scale 1, 2 and 4 across the three formats: 20 frame steps, the set-up's
@@ -97,5 +87,4 @@ status=$?
 case "$err" in *"broken on purpose"*"ffmpeg"*) pass ;; *) fail "ffmpeg's failure is not told: $err" ;; esac
 [ ! -e broken.mp4 ] && [ ! -e broken.mp4.part ] && pass || fail "a failed video left a file"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish_checks

@@ -371,6 +371,17 @@ def region(place, shot, x0, x1, y0, y1, step=2):
 # ---- the checks ----------------------------------------------------------
 
 
+def shot_while_held(app, button, seconds):
+    """A screenshot taken after the mouse button has been held for a while;
+    the button is released whatever happens."""
+    xdotool(app.display, "mousedown", button)
+    try:
+        time.sleep(seconds)
+        return screenshot(app.display)
+    finally:
+        xdotool(app.display, "mouseup", button)
+
+
 def check_smoke(app):
     """Left button held for a second leaves smoke near the pointer and none
     far away. The newest smoke is the densest and has not yet drifted, so
@@ -378,10 +389,7 @@ def check_smoke(app):
     the bars to the right image pixel."""
     app.point(100, 455)
     time.sleep(0.3)
-    xdotool(app.display, "mousedown", "1")
-    time.sleep(1.0)
-    shot = screenshot(app.display)
-    xdotool(app.display, "mouseup", "1")
+    shot = shot_while_held(app, "1", 1.0)
     keep(shot, "smoke")
     near = [((x, y), app.place.image_pixel(shot, x, y)[1]) for y in range(405, 480) for x in range(50, 151)]
     check(sum(g >= 40 for _, g in near) >= 20, "no smoke near the pointer")
@@ -401,10 +409,7 @@ def check_trible(app):
     before = screenshot(app.display)
     app.point(560, 120)
     time.sleep(0.3)
-    xdotool(app.display, "mousedown", "3")
-    time.sleep(4.0)
-    shot = screenshot(app.display)
-    xdotool(app.display, "mouseup", "3")
+    shot = shot_while_held(app, "3", 4.0)
     keep(shot, "picture")
     area = list(zip(region(app.place, before, 300, 380, 250, 310), region(app.place, shot, 300, 380, 250, 310)))
     grown = sum(after[1] >= 60 and after[1] > old[1] + 30 for old, after in area)
@@ -699,12 +704,7 @@ def check_fresh_smoke(app, ix, iy):
     app.point(ix, iy)
     time.sleep(0.3)
     before = screenshot(app.display)
-    xdotool(app.display, "mousedown", "1")
-    try:
-        time.sleep(0.25)
-        after = screenshot(app.display)
-    finally:
-        xdotool(app.display, "mouseup", "1")
+    after = shot_while_held(app, "1", 0.25)
     keep(after, "fresh-smoke")
     rise = [(x, y, app.place.image_pixel(after, x, y)[1] - app.place.image_pixel(before, x, y)[1])
             for y in range(max(0, iy - 60), min(IMAGE_H, iy + 61)) for x in range(max(0, ix - 60), ix + 61)]
@@ -728,12 +728,7 @@ def check_resize(app):
     check((app.place.scale, app.place.x, app.place.y) == (2, 0, 20),
           "unexpected placement for 1280x1000")
     app.point(320, 300)
-    xdotool(app.display, "mousedown", "1")
-    try:
-        time.sleep(0.8)
-        shot = screenshot(app.display)
-    finally:
-        xdotool(app.display, "mouseup", "1")
+    shot = shot_while_held(app, "1", 0.8)
     keep(shot, "resized-1280x1000")
     sharp, edges = sharp_pixels(app.place, shot, 260, 380, 250, 350)
     check(sharp, "the picture at twice its size is not made of whole 2x2 pixels")
