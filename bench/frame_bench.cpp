@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "app/application.h"
+#include "state/application.h"
 #include "diag/log.h"
 #include "particles/helper_thread.h"
 #include "platform/headless/headless.h"
@@ -17,7 +17,7 @@
 
 namespace {
 
-using nebla::app::Application;
+using nebla::state::Application;
 
 // The program's start as the entry function makes it, in a scratch
 // directory for the log.
@@ -32,7 +32,7 @@ struct FullLoad {
     std::filesystem::create_directories(dir);
     std::filesystem::current_path(dir);
     nebla::diag::openLog("Nebla.log", 3);
-    nebla::app::moduleInstance = nebla::platform::GetModuleHandleA(nullptr);
+    nebla::state::moduleInstance = nebla::platform::GetModuleHandleA(nullptr);
     app = std::make_unique<Application>();
     ready = app->setUpDisplay(nebla::platform::GetModuleHandleA(nullptr));
     for (int i = 0; app->particles->activeCount() < 99998; ++i) {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/light_source.h"
+#include "state/light_source.h"
 #include "effects/light.h"
 #include "particles/helper_thread.h"
 
@@ -39,7 +39,7 @@ void castLightPass(benchmark::State& state, std::int32_t lightX, std::int32_t li
   }
   const std::vector<std::uint8_t> source = busyImage();
   std::vector<std::uint8_t> destination(source.size(), 0);
-  nebla::app::LightSource light;
+  nebla::state::LightSource light;
   light.setPosition(lightX, lightY);
   light.setIntensity(0.8);
   light.setReach(0.9);

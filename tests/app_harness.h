@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/application.h"
+#include "state/application.h"
 #include "app/entry.h"
 #include "app/window_proc.h"
 #include "diag/log.h"
@@ -70,7 +70,7 @@ class AppRun : public ::testing::Test {
     session.emplace();
     // What the entry function stores first; tests that set up the display
     // without it need the same.
-    app::moduleInstance = platform::GetModuleHandleA(nullptr);
+    state::moduleInstance = platform::GetModuleHandleA(nullptr);
   }
   void TearDown() override {
     session.reset();
@@ -114,12 +114,12 @@ class AppRun : public ::testing::Test {
 // procedure, the frame step or the effects directly.
 class LiveApp : public AppRun {
  protected:
-  std::unique_ptr<app::Application> app;
+  std::unique_ptr<state::Application> app;
 
   void SetUp() override {
     AppRun::SetUp();
     diag::openLog("Nebla.log", 3);
-    app = std::make_unique<app::Application>();
+    app = std::make_unique<state::Application>();
     ASSERT_TRUE(app->setUpDisplay(platform::GetModuleHandleA(nullptr)));
   }
   void TearDown() override {

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <memory>
 
-#include "app/application.h"
+#include "state/application.h"
 #include "app/window_proc.h"
 #include "app_harness.h"
 #include "platform/kernel.h"

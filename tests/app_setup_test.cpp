@@ -3,14 +3,14 @@
 // of a run whose set-up fails.
 #include <gtest/gtest.h>
 
-#include "app/application.h"
+#include "state/application.h"
 #include "app_harness.h"
 #include "platform/kernel.h"
 
 namespace nebla::testing {
 namespace {
 
-using app::Application;
+using state::Application;
 
 struct SetUpFailure {
   const char* fault;

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/application.h"
+#include "state/application.h"
 #include "app_harness.h"
 #include "effects/text_writer.h"
 

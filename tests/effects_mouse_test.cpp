@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "app/application.h"
+#include "state/application.h"
 #include "app_harness.h"
 #include "effects/mouse_emitters.h"
 

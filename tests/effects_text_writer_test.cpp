@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "app/application.h"
+#include "state/application.h"
 #include "app_harness.h"
 #include "effects/scroll_text.h"
 #include "effects/text_writer.h"

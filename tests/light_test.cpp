@@ -17,7 +17,7 @@
 
 namespace {
 
-using nebla::app::LightSource;
+using nebla::state::LightSource;
 using nebla::effects::castLight;
 
 constexpr std::uint8_t kSentinel = 77;

@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/application.h"
+#include "state/application.h"
 #include "app/entry.h"
 #include "diag/log.h"
 #include "platform/user.h"
@@ -19,7 +19,7 @@
 
 namespace {
 
-using nebla::app::Application;
+using nebla::state::Application;
 
 void fillPool(Application& app) {
   for (int i = 0; app.particles->activeCount() < 99998; ++i)
@@ -46,7 +46,7 @@ int main() {
   nebla::platform::web::WebBackend backend;
   nebla::platform::setBackend(&backend);
   nebla::diag::openLog("Nebla.log", 3);
-  nebla::app::moduleInstance = nebla::platform::GetModuleHandleA(nullptr);
+  nebla::state::moduleInstance = nebla::platform::GetModuleHandleA(nullptr);
   auto app = std::make_unique<Application>();
   if (!app->setUpDisplay(nebla::platform::GetModuleHandleA(nullptr))) {
     std::printf("bench: the display could not be set up\n");

@@ -1,15 +1,13 @@
 // Entry function and the message loop that never waits.
 #include "app/entry.h"
 
-#include "app/application.h"
+#include "state/application.h"
 #include "diag/log.h"
 #include "platform/kernel.h"
 
 namespace nebla::app {
 
 using namespace platform;
-
-HINSTANCE moduleInstance = nullptr;
 
 namespace {
 
@@ -31,9 +29,9 @@ void runMessageLoop() {
 }  // namespace
 
 int WinMain(HINSTANCE instance, HINSTANCE, char*, int) {
-  moduleInstance = instance;
+  state::moduleInstance = instance;
   diag::openLog("Nebla.log", 3);
-  Application app;
+  state::Application app;
   if (!app.poolReady()) {
     diag::logErrorCode("failed to allocate the particle pool - err number: ", GetLastError());
     return 1;

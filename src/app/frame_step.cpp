@@ -1,13 +1,13 @@
 // One frame: text layer as the starting image, emitters, the particle pass
 // in the locked surfaces, then the blit to the back buffer and the flip.
-#include "app/application.h"
+#include "state/application.h"
 #include "diag/log.h"
 #include "display/surface_lock.h"
 #include "effects/light.h"
 #include "effects/mouse_emitters.h"
 #include "effects/text_writer.h"
 
-namespace nebla::app {
+namespace nebla::state {
 
 using namespace platform;
 
@@ -81,4 +81,4 @@ void Application::restoreSurfaces() {
   if (frontBuffer->Restore() == DD_OK) memBuffer->Restore();
 }
 
-}  // namespace nebla::app
+}  // namespace nebla::state

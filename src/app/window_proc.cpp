@@ -2,7 +2,7 @@
 // ticks decay the wind, measure the frame rate and run the frame step.
 #include "app/window_proc.h"
 
-#include "app/application.h"
+#include "state/application.h"
 #include "diag/log.h"
 #include "platform/kernel.h"
 
@@ -10,7 +10,7 @@ namespace nebla::app {
 
 using namespace platform;
 
-Application* application = nullptr;
+state::Application* application = nullptr;
 bool appActive = false;
 bool pointerVisible = false;
 std::uint32_t lastTick = 0;
@@ -117,7 +117,7 @@ LRESULT windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CREATE:
       ShowCursor(FALSE);
       application =
-          static_cast<Application*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+          static_cast<state::Application*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
       break;
     case WM_CLOSE:
       // A window that cannot be closed surprises people on a desktop: the

@@ -6,12 +6,14 @@
 
 #include "platform/user.h"
 
+namespace nebla::state {
+class Application;
+}
+
 namespace nebla::app {
 
-class Application;
-
 // Process-wide values of the window procedure, all zero at start.
-extern Application* application;
+extern state::Application* application;
 extern bool appActive;
 extern bool pointerVisible;
 extern std::uint32_t lastTick;

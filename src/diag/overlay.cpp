@@ -5,7 +5,7 @@
 #include <locale>
 #include <sstream>
 
-#include "app/application.h"
+#include "state/application.h"
 #include "platform/gdi.h"
 
 namespace nebla::diag {
@@ -23,7 +23,7 @@ std::string line(const char* label, T value) {
 
 }  // namespace
 
-std::array<std::string, 5> overlayLines(const app::Application& app) {
+std::array<std::string, 5> overlayLines(const state::Application& app) {
   return {
       line("fps: ", app.fps),
       line("particle count: ", static_cast<std::uint32_t>(app.particles->activeCount())),
@@ -35,7 +35,7 @@ std::array<std::string, 5> overlayLines(const app::Application& app) {
 
 }  // namespace nebla::diag
 
-namespace nebla::app {
+namespace nebla::state {
 
 using namespace platform;
 
@@ -52,4 +52,4 @@ void Application::drawOverlay() {
   memBuffer->ReleaseDC(dc);
 }
 
-}  // namespace nebla::app
+}  // namespace nebla::state

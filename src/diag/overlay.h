@@ -4,7 +4,7 @@
 #include <array>
 #include <string>
 
-namespace nebla::app {
+namespace nebla::state {
 class Application;
 }
 
@@ -12,6 +12,6 @@ namespace nebla::diag {
 
 // The texts of the five lines, built anew for every frame the overlay is
 // drawn (the application's drawOverlay writes them at y = 0, 14, ... 56).
-std::array<std::string, 5> overlayLines(const app::Application& app);
+std::array<std::string, 5> overlayLines(const state::Application& app);
 
 }  // namespace nebla::diag

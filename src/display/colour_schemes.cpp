@@ -1,7 +1,7 @@
 // Colour ramps and the scheme switch.
 #include "display/colour_schemes.h"
 
-#include "app/application.h"
+#include "state/application.h"
 #include "diag/log.h"
 #include "platform/ddraw.h"
 
@@ -43,7 +43,7 @@ void buildRamp(std::uint32_t scheme, platform::PALETTEENTRY entries[256]) {
 
 }  // namespace nebla::display
 
-namespace nebla::app {
+namespace nebla::state {
 
 using namespace platform;
 
@@ -65,4 +65,4 @@ void Application::selectColourScheme(std::uint32_t scheme) {
   palette->Release();
 }
 
-}  // namespace nebla::app
+}  // namespace nebla::state

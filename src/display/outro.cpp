@@ -2,7 +2,7 @@
 // up in two eased phases of 45 steps of 20 ms.
 #include "display/outro.h"
 
-#include "app/application.h"
+#include "state/application.h"
 #include "diag/log.h"
 #include "display/busy_wait.h"
 #include "platform/gdi.h"
@@ -21,7 +21,7 @@ std::array<int, 90> outroRows() {
 
 }  // namespace nebla::display
 
-namespace nebla::app {
+namespace nebla::state {
 
 using namespace platform;
 
@@ -124,4 +124,4 @@ bool Application::showOutro(HINSTANCE) {
   return true;
 }
 
-}  // namespace nebla::app
+}  // namespace nebla::state

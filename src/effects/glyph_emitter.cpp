@@ -3,7 +3,7 @@
 // Where the swarm starts depends on the page.
 #include <cstdint>
 
-#include "app/application.h"
+#include "state/application.h"
 #include "diag/log.h"
 #include "display/surface_lock.h"
 #include "effects/scroll_text.h"
@@ -31,7 +31,7 @@ struct Start {
 
 // Mode 3 sends a whole glyph from one screen corner; the corner advances
 // with every glyph written.
-Start corner(const app::Application& app, std::int32_t glyphCount) {
+Start corner(const state::Application& app, std::int32_t glyphCount) {
   const std::int32_t right = static_cast<std::int32_t>(app.width) - 1;
   const std::int32_t bottom = static_cast<std::int32_t>(app.height) - 1;
   switch (glyphCount % 4) {
@@ -59,7 +59,7 @@ Start startOf(std::int32_t mode, std::int32_t x, std::int32_t y, Start glyphCorn
 
 }  // namespace
 
-void TextWriter::emitGlyph(app::Application& app, char c, std::int32_t x, std::int32_t y,
+void TextWriter::emitGlyph(state::Application& app, char c, std::int32_t x, std::int32_t y,
                            std::int32_t page) {
   const std::int32_t index = glyphIndex(c);
   if (index < 0) return;

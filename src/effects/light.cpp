@@ -25,7 +25,7 @@ using Wide = unsigned __int128;
 
 // What every ray of one pass shares.
 struct Pass {
-  const app::LightSource& light;
+  const state::LightSource& light;
   const std::uint8_t* source;
   std::uint8_t* destination;
   std::int64_t width;
@@ -234,7 +234,7 @@ void forEachRayEnd(std::int64_t w, std::int64_t h, Cast cast) {
   for (std::int64_t ey = h - 1; ey >= 0; --ey) cast(0, ey);
 }
 
-Pass makePass(const app::LightSource& light, const std::uint8_t* source, std::uint8_t* destination,
+Pass makePass(const state::LightSource& light, const std::uint8_t* source, std::uint8_t* destination,
               std::int32_t width, std::int32_t height, std::int32_t sourcePitch,
               std::int32_t destinationPitch) {
   const std::int64_t w = width;
@@ -374,7 +374,7 @@ bool castSplit(const Pass& pass) {
 
 }  // namespace
 
-void castLight(const app::LightSource& light, const std::uint8_t* source, std::uint8_t* destination,
+void castLight(const state::LightSource& light, const std::uint8_t* source, std::uint8_t* destination,
                std::int32_t width, std::int32_t height, std::int32_t sourcePitch,
                std::int32_t destinationPitch) {
   const Pass pass =
@@ -384,7 +384,7 @@ void castLight(const app::LightSource& light, const std::uint8_t* source, std::u
                 [&pass](std::int64_t ex, std::int64_t ey) { castRayFast<false>(pass, ex, ey); });
 }
 
-void castLightReference(const app::LightSource& light, const std::uint8_t* source,
+void castLightReference(const state::LightSource& light, const std::uint8_t* source,
                         std::uint8_t* destination, std::int32_t width, std::int32_t height,
                         std::int32_t sourcePitch, std::int32_t destinationPitch) {
   const Pass pass =

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "app/light_source.h"
+#include "state/light_source.h"
 
 namespace nebla::effects {
 
@@ -14,13 +14,13 @@ namespace nebla::effects {
 // apart). Only destination pixels that a ray passes are written (with the
 // light in the middle of the screen, that is all of them); the source is
 // only read. The image is exactly castLightReference's.
-void castLight(const app::LightSource& light, const std::uint8_t* source, std::uint8_t* destination,
+void castLight(const state::LightSource& light, const std::uint8_t* source, std::uint8_t* destination,
                std::int32_t width, std::int32_t height, std::int32_t sourcePitch,
                std::int32_t destinationPitch);
 
 // The same pass written plainly, pixel by pixel. Tests and benchmarks hold
 // the fast pass against it.
-void castLightReference(const app::LightSource& light, const std::uint8_t* source,
+void castLightReference(const state::LightSource& light, const std::uint8_t* source,
                         std::uint8_t* destination, std::int32_t width, std::int32_t height,
                         std::int32_t sourcePitch, std::int32_t destinationPitch);
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "app/application.h"
+#include "state/application.h"
 #include "display/surface_lock.h"
 #include "particles/random.h"
 
@@ -28,7 +28,7 @@ struct Point {
 
 // A random point of the segment from the pointer back to where it was at
 // the previous frame, with one pixel of jitter. Draws jx, jy, then f.
-Point pathPoint(const app::Application& app) {
+Point pathPoint(const state::Application& app) {
   std::int32_t jx = rand() % 3 - 1;
   std::int32_t jy = rand() % 3 - 1;
   std::int32_t f = rand() % 10000;
@@ -45,7 +45,7 @@ constexpr std::int64_t kSamplesPerParticle = 64;
 
 }  // namespace
 
-void emitSpray(app::Application& app) {
+void emitSpray(state::Application& app) {
   for (std::int32_t i = 0; i < app.particlesPerFrame; ++i) {
     Point p = pathPoint(app);
     double vx = sprayVelocity();
@@ -57,7 +57,7 @@ void emitSpray(app::Application& app) {
   }
 }
 
-void emitTrible(app::Application& app) {
+void emitTrible(state::Application& app) {
   display::LockedSurface picture;
   if (!display::lockWhole(app.tribleBuffer, picture)) return;
   std::uint16_t life = poolLife(std::int64_t{app.lifetime} + 1);

@@ -2,7 +2,7 @@
 // Trible picture drawn out of smoke (right).
 #pragma once
 
-namespace nebla::app {
+namespace nebla::state {
 class Application;
 }
 
@@ -10,7 +10,7 @@ namespace nebla::effects {
 
 // The frame step calls one of these per frame while its button is held,
 // before the pass; the spray wins when both buttons are down.
-void emitSpray(app::Application& app);
-void emitTrible(app::Application& app);
+void emitSpray(state::Application& app);
+void emitTrible(state::Application& app);
 
 }  // namespace nebla::effects

@@ -3,7 +3,7 @@
 // the layer's clear value.
 #include <cstdint>
 
-#include "app/application.h"
+#include "state/application.h"
 #include "diag/log.h"
 #include "display/surface_lock.h"
 #include "effects/text_writer.h"
@@ -36,7 +36,7 @@ Kick kickFor(std::int32_t pageCount) {
 
 // One column of the locked layer: every pixel's density becomes particles,
 // each with a life drawn just before it is spawned, and the pixel is wiped.
-void dissolveColumn(app::Application& app, std::uint8_t* layer, std::int32_t pitch,
+void dissolveColumn(state::Application& app, std::uint8_t* layer, std::int32_t pitch,
                     std::int32_t column, Kick kick) {
   for (std::int32_t y = 0; y < static_cast<std::int32_t>(app.height); ++y) {
     std::uint8_t& pixel = layer[y * pitch + column];
@@ -51,7 +51,7 @@ void dissolveColumn(app::Application& app, std::uint8_t* layer, std::int32_t pit
 
 }  // namespace
 
-bool TextWriter::dissolveColumns(app::Application& app, bool restart) {
+bool TextWriter::dissolveColumns(state::Application& app, bool restart) {
   const Kick kick = kickFor(app.pageCount);
   for (std::int32_t pass = 0; pass < kColumnsPerCall; ++pass) {
     if (restart) {

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "app/application.h"
+#include "state/application.h"
 #include "effects/scroll_text.h"
 
 namespace nebla::effects {
@@ -25,11 +25,11 @@ struct Grid {
 };
 
 // Cells are 16 pixels across and 29 down; the grid keeps a margin around.
-Grid pageGrid(const app::Application& app) { return {app.width / 16 - 2, app.height / 29 - 3}; }
+Grid pageGrid(const state::Application& app) { return {app.width / 16 - 2, app.height / 29 - 3}; }
 
 // Back to the top of the next page; after the last page the text starts
 // over, while the page count keeps counting.
-void turnPage(TextWriter& writer, app::Application& app, Grid grid) {
+void turnPage(TextWriter& writer, state::Application& app, Grid grid) {
   writer.countdown = -1;
   writer.cursorColumn = 0;
   writer.cursorRow = 0;
@@ -40,7 +40,7 @@ void turnPage(TextWriter& writer, app::Application& app, Grid grid) {
 
 // Passes over spaces, then either declares the page full or spends the step
 // on one byte.
-void writeNext(TextWriter& writer, app::Application& app, Grid grid) {
+void writeNext(TextWriter& writer, state::Application& app, Grid grid) {
   auto offset = [&] {
     return writer.pageStart + static_cast<std::size_t>(writer.cursorRow) * grid.columns +
            writer.cursorColumn;
@@ -69,7 +69,7 @@ void writeNext(TextWriter& writer, app::Application& app, Grid grid) {
 
 }  // namespace
 
-void TextWriter::writeStep(app::Application& app) {
+void TextWriter::writeStep(state::Application& app) {
   const Grid grid = pageGrid(app);
   if (countdown > 0) {
     --countdown;

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace nebla::app {
+namespace nebla::state {
 class Application;
 }
 
@@ -22,16 +22,16 @@ class TextWriter {
   std::int32_t sweepColumn = 640;  // next text-layer column to dissolve
 
   // The frame step calls this once per frame while the writer is on.
-  void writeStep(app::Application& app);
+  void writeStep(state::Application& app);
 
   // The writer hands over one character of the page with the top-left
   // screen corner of its cell and the page count; particles fly onto the
   // glyph's ink and burn it into the text layer.
-  void emitGlyph(app::Application& app, char c, std::int32_t x, std::int32_t y, std::int32_t page);
+  void emitGlyph(state::Application& app, char c, std::int32_t x, std::int32_t y, std::int32_t page);
 
   // The writer wipes a full page with this: restart once when the page is
   // full, then once per frame after the wait. True while columns remain.
-  bool dissolveColumns(app::Application& app, bool restart);
+  bool dissolveColumns(state::Application& app, bool restart);
 };
 
 // The one writer; it lives for the whole run and is never re-initialised.

@@ -1,7 +1,8 @@
 // The seam between the platform calls and the machine they run on: the
 // clock, input, the display and the window. One backend is installed for
 // the process; the headless one (virtual clock, scripted input) serves tests
-// and the capture tool, and is in place until another is installed.
+// and the capture tool. Until one is installed, calls reach a built-in
+// machine with a real clock, no input and no display.
 //
 // Writing a backend (see sdl/, web/ and headless/):
 // - Derive from Backend, install it with setBackend before the entry
@@ -103,7 +104,8 @@ class Backend {
   virtual void windowDestroyed() = 0;
 };
 
-// Installs the backend for the process (null: the built-in headless one).
+// Installs the backend for the process (null: the built-in one without a
+// display).
 // The caller keeps ownership and must keep it alive while installed.
 void setBackend(Backend* backend);
 // The backend in use; every platform call reaches the machine through it.

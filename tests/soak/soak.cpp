@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/application.h"
+#include "state/application.h"
 #include "app/entry.h"
 #include "app/window_proc.h"
 #include "particles/helper_thread.h"

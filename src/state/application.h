@@ -5,12 +5,12 @@
 
 #include <cstdint>
 
-#include "app/light_source.h"
+#include "state/light_source.h"
 #include "particles/particle_system.h"
 #include "platform/ddraw.h"
 #include "platform/user.h"
 
-namespace nebla::app {
+namespace nebla::state {
 
 constexpr std::uint32_t kPoolSize = 100000;
 
@@ -93,4 +93,4 @@ class Application {
   void present();
 };
 
-}  // namespace nebla::app
+}  // namespace nebla::state

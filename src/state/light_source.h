@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace nebla::app {
+namespace nebla::state {
 
 struct LightSource {
   std::int32_t x = 320;
@@ -22,4 +22,4 @@ struct LightSource {
   void setIntensity(double newIntensity) { intensity = newIntensity; }
 };
 
-}  // namespace nebla::app
+}  // namespace nebla::state

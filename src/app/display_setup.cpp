@@ -1,7 +1,7 @@
 // Taking the display: window, timer, 640 x 480 x 8 mode, flip chain, the
 // off-screen surfaces, the first palette and the two small pictures; and
 // giving all of it back.
-#include "app/application.h"
+#include "state/application.h"
 #include "app/window_proc.h"
 #include "diag/log.h"
 #include "display/busy_wait.h"
@@ -9,7 +9,7 @@
 #include "platform/gdi.h"
 #include "platform/kernel.h"
 
-namespace nebla::app {
+namespace nebla::state {
 
 using namespace platform;
 
@@ -42,7 +42,7 @@ DDSURFACEDESC primaryDesc() {
 bool registerWindowClass(HINSTANCE moduleHandle) {
   WNDCLASSA wc{};
   wc.style = CS_VREDRAW | CS_HREDRAW | CS_OWNDC;
-  wc.lpfnWndProc = windowProc;
+  wc.lpfnWndProc = app::windowProc;
   wc.cbClsExtra = 0;
   wc.cbWndExtra = 0;
   wc.hInstance = moduleHandle;
@@ -210,4 +210,4 @@ void Application::tearDownDisplay() {
   UnregisterClassA(kClassName, instance);
 }
 
-}  // namespace nebla::app
+}  // namespace nebla::state

@@ -1,7 +1,9 @@
 // Construction and destruction of the application object.
-#include "app/application.h"
+#include "state/application.h"
 
-namespace nebla::app {
+namespace nebla::state {
+
+platform::HINSTANCE moduleInstance = nullptr;
 
 Application::Application() : particles(new particles::ParticleSystem(kPoolSize)) {}
 
@@ -10,4 +12,4 @@ Application::~Application() {
   delete particles;
 }
 
-}  // namespace nebla::app
+}  // namespace nebla::state
