@@ -128,22 +128,28 @@ std::atomic<std::uint32_t> framesSinceAlarm{0};
 
 // The WebAssembly build has no signals; it runs only under tests.
 #ifndef __EMSCRIPTEN__
-constexpr unsigned kStuckSeconds = 10;
+using tools::kStuckSeconds;
+
+// Formatted before the alarm is set: the handler may only write it.
+char stuckMessage[160];
+int stuckMessageLength = 0;
 
 void watchdog(int) {
   if (framesSinceAlarm.exchange(0) != 0) {
     alarm(kStuckSeconds);
     return;
   }
-  const char message[] =
-      "nebla-capture: no frame for 10 s of real time: the program cannot end (a --fail rule?); "
-      "giving up\n";
-  ssize_t written = write(2, message, sizeof message - 1);
+  ssize_t written = write(2, stuckMessage, static_cast<std::size_t>(stuckMessageLength));
   (void)written;
-  std::_Exit(4);
+  std::_Exit(tools::kExitGivenUp);
 }
 
 void startWatchdog() {
+  stuckMessageLength = std::snprintf(
+      stuckMessage, sizeof stuckMessage,
+      "nebla-capture: no frame for %u s of real time: the program cannot end (a --fail rule?); "
+      "giving up\n",
+      kStuckSeconds);
   std::signal(SIGALRM, watchdog);
   alarm(kStuckSeconds);
 }
@@ -156,7 +162,7 @@ void stopWatchdog() {}
 
 // Virtual time the program gets to end (the outro takes seconds) once
 // Escape is held; after that the run is given up, as above.
-constexpr platform::DWORD kEndingMs = 60000;
+constexpr platform::DWORD kEndingMs = tools::kEndingSeconds * 1000;
 
 // Gives up a run whose program goes on presenting frames long after it was
 // asked to end.
@@ -168,12 +174,12 @@ class EndingGuard {
     if (backend_.stopReason() == platform::headless::StopReason::None) return;
     if (!stoppedAt_) stoppedAt_ = frame.time;
     if (frame.time - *stoppedAt_ <= kEndingMs) return;
-    std::fprintf(
-        stderr,
-        "nebla-capture: the program did not end within 60 s of virtual time of Escape being held "
-        "(a --fail rule?); giving up\n");
+    std::fprintf(stderr,
+                 "nebla-capture: the program did not end within %u s of virtual time of Escape "
+                 "being held (a --fail rule?); giving up\n",
+                 tools::kEndingSeconds);
     std::fflush(nullptr);
-    std::_Exit(4);
+    std::_Exit(tools::kExitGivenUp);
   }
 
  private:
@@ -239,9 +245,9 @@ struct Outputs {
     if (options.video.empty()) return true;
     video.emplace();
     if (video->open(options.video, *tools::videoFormatOf(options.video),
-                    static_cast<int>(options.scale), kImageWidth, kImageHeight, error))
+                    static_cast<int>(options.scale), kImageWidth, kImageHeight))
       return true;
-    std::fprintf(stderr, "nebla-capture: %s\n", error.c_str());
+    std::fprintf(stderr, "nebla-capture: %s\n", video->error().c_str());
     return false;
   }
 
@@ -255,8 +261,7 @@ struct Outputs {
       video->abandon();
       return false;
     }
-    std::string error;
-    if (video->finish(error)) {
+    if (video->finish()) {
       if (options.time)
         std::printf("video: %llu frames at %d a second (%.2f s) in %s\n",
                     static_cast<unsigned long long>(video->framesWritten()), tools::kVideoFps,
@@ -264,7 +269,7 @@ struct Outputs {
                     options.video.c_str());
       return true;
     }
-    std::fprintf(stderr, "nebla-capture: no video written: %s\n", error.c_str());
+    std::fprintf(stderr, "nebla-capture: no video written: %s\n", video->error().c_str());
     return false;
   }
 };
@@ -289,17 +294,19 @@ std::optional<int> readInput(int argc, char** argv, CaptureOptions& options,
                              std::vector<platform::InputEvent>& events) {
   std::string error;
   switch (tools::parseCaptureOptions(argc, argv, kFilesBuilt, options, error)) {
-    case tools::ParseResult::Help: std::fputs(tools::kCaptureUsage, stdout); return 0;
+    case tools::ParseResult::Help:
+      std::fputs(tools::captureUsage().c_str(), stdout);
+      return tools::kExitDone;
     case tools::ParseResult::Refused:
       std::fprintf(stderr, "nebla-capture: %s\n", error.c_str());
-      return 2;
+      return tools::kExitRefused;
     case tools::ParseResult::Run: break;
   }
   if (!options.script.empty() && !platform::headless::loadScript(options.script, events, error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
-    return 2;
+    return tools::kExitRefused;
   }
-  if (!options.pngDir.empty() && !prepareDirectory(options.pngDir)) return 2;
+  if (!options.pngDir.empty() && !prepareDirectory(options.pngDir)) return tools::kExitRefused;
   return std::nullopt;
 }
 
@@ -338,8 +345,9 @@ class Capture {
     bool videoWritten = outputs_.finish(recorder_.failed() || videoFailed_, options_);
     printSummary(options_, recorder_, seconds);
     if (status != 0) return status;
-    if (recorder_.failed() || !videoWritten) return 1;
-    return options_.frames && recorder_.flips() < *options_.frames ? 3 : 0;
+    if (recorder_.failed() || !videoWritten) return tools::kExitFailed;
+    return options_.frames && recorder_.flips() < *options_.frames ? tools::kExitShort
+                                                                   : tools::kExitDone;
   }
 
  private:
@@ -358,8 +366,10 @@ int main(int argc, char** argv) {
   CaptureOptions options;
   std::vector<platform::InputEvent> events;
   if (std::optional<int> exit = readInput(argc, argv, options, events)) return *exit;
+  // A video reader that stops is an error to report, not a reason to die.
+  std::signal(SIGPIPE, SIG_IGN);
   Outputs outputs;
-  if (!outputs.open(options)) return 2;
+  if (!outputs.open(options)) return tools::kExitRefused;
   platform::headless::HeadlessSession session;
   platform::headless::HeadlessBackend& backend = session.backend();
   Capture capture(options, outputs, backend, expectedLength(events, options));

@@ -2,39 +2,59 @@
 // anything runs.
 #include "capture_options.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <string_view>
 
+#include "platform/headless/headless.h"
 #include "platform/headless/script.h"
 
 namespace nebla::tools {
 
-const char* const kCaptureUsage =
-    "usage: nebla-capture [options]\n"
-    "Runs Nebla headless and captures what it shows.\n"
-    "  --script FILE       timed input events (see README); without it, no input\n"
-    "  --frames N          after N frame steps Escape is held, so the run ends normally\n"
-    "  --seconds S         hold Escape after S seconds of virtual time (default 600\n"
-    "                      when neither --frames nor --seconds is given)\n"
-    "  --png DIR           write presented frames as DIR/frame-00001.png ...\n"
-    "  --every K           with --png, keep every K-th frame (default 1)\n"
-    "  --video FILE        write the frames into FILE.mp4 (H.264), .webm (VP9) or .gif\n"
-    "                      through ffmpeg, each at its virtual time (50 frames a second)\n"
-    "  --scale K           with --video, enlarge K times (1 to 4) with sharp pixels\n"
-    "  --record FILE       write the input the program gets back out as a script\n"
-    "  --hash              print 'frames N hash H' over every presented frame\n"
-    "  --fail CALL[#N][=R] make platform call CALL fail (at its N-th call, with result R)\n"
-    "  --time              print how long the run took and the frame steps per second\n"
-    "  --help              this text\n"
-    "A run also ends once the script is over and no frame step can follow (the\n"
-    "program inactive, or 30 s of virtual time without one); it says why on stderr.\n"
-    "Exit status: 0 done, 1 the program could not start or a frame file or the\n"
-    "video could not be written, 2 a bad command line, 3 the run ended before its N frame steps,\n"
-    "4 the program could not end (no frame for 10 s of real time, or still going\n"
-    "60 s of virtual time after Escape was held) and was given up.\n";
+std::string captureUsage() {
+  return "usage: nebla-capture [options]\n"
+         "Runs Nebla headless and captures what it shows.\n"
+         "  --script FILE       timed input events (see README); without it, no input\n"
+         "  --frames N          after N frame steps Escape is held, so the run ends normally\n"
+         "  --seconds S         hold Escape after S seconds of virtual time (default " +
+         std::to_string(kDefaultLimitSeconds) +
+         "\n"
+         "                      when neither --frames nor --seconds is given)\n"
+         "  --png DIR           write presented frames as DIR/frame-00001.png ...\n"
+         "  --every K           with --png, keep every K-th frame (default 1)\n"
+         "  --video FILE        write the frames into FILE.mp4 (H.264), .webm (VP9) or .gif\n"
+         "                      through ffmpeg, each at its virtual time (50 frames a second)\n"
+         "  --scale K           with --video, enlarge K times (1 to 4) with sharp pixels\n"
+         "  --record FILE       write the input the program gets back out as a script\n"
+         "  --hash              print 'frames N hash H' over every presented frame\n"
+         "  --fail CALL[#N][=R] make platform call CALL fail (at its N-th call, with result R)\n"
+         "  --time              print how long the run took and the frame steps per second\n"
+         "  --help              this text\n"
+         "A run also ends once the script is over and no frame step can follow (the\n"
+         "program inactive, or " +
+         std::to_string(platform::headless::kStallMs / 1000) +
+         " s of virtual time without one); it says why on stderr.\n"
+         "Exit status:\n"
+         "  " +
+         std::to_string(kExitDone) +
+         "  done\n"
+         "  " +
+         std::to_string(kExitFailed) +
+         "  the program could not start, or a frame file or the video could not be written\n"
+         "  " +
+         std::to_string(kExitRefused) +
+         "  a bad command line, script or output; nothing ran\n"
+         "  " +
+         std::to_string(kExitShort) +
+         "  the run ended before its N frame steps\n"
+         "  " +
+         std::to_string(kExitGivenUp) + "  the program could not end (no frame for " +
+         std::to_string(kStuckSeconds) +
+         " s of real time, or still going\n"
+         "     " +
+         std::to_string(kEndingSeconds) +
+         " s of virtual time after Escape was held) and was given up\n";
+}
 
 namespace {
 
@@ -62,16 +82,6 @@ bool parseSeconds(const std::string& text, std::uint32_t& ms) {
   if (rounded < 1.0 || rounded > 2073600000.0) return false;
   ms = static_cast<std::uint32_t>(rounded);
   return true;
-}
-
-std::string lowerExtension(const std::string& path) {
-  std::size_t dot = path.find_last_of('.');
-  std::size_t slash = path.find_last_of('/');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-  std::string ext = path.substr(dot + 1);
-  std::transform(ext.begin(), ext.end(), ext.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return ext;
 }
 
 std::string knownCalls() {
@@ -129,14 +139,6 @@ bool applyValue(std::string_view arg, const std::string& value, bool filesBuilt,
 }
 
 }  // namespace
-
-std::optional<VideoFormat> videoFormatOf(const std::string& path) {
-  std::string ext = lowerExtension(path);
-  if (ext == "mp4") return VideoFormat::Mp4;
-  if (ext == "webm") return VideoFormat::WebM;
-  if (ext == "gif") return VideoFormat::Gif;
-  return std::nullopt;
-}
 
 ParseResult parseCaptureOptions(int argc, const char* const* argv, bool filesBuilt,
                                 CaptureOptions& options, std::string& message) {

@@ -8,16 +8,26 @@
 #include <vector>
 
 #include "platform/fault.h"
+#include "video_format.h"
 
 namespace nebla::tools {
 
 // Virtual time a run may take when neither --frames nor --seconds is given.
 constexpr std::uint32_t kDefaultLimitSeconds = 600;
 
-enum class VideoFormat { Mp4, WebM, Gif };
+// How a run ends, as its exit status; --help and the README list them.
+enum ExitStatus : int {
+  kExitDone = 0,
+  kExitFailed = 1,   // the program could not start, or a frame or the video was not written
+  kExitRefused = 2,  // a bad command line, script or output; nothing ran
+  kExitShort = 3,    // the run ended before its --frames N frame steps
+  kExitGivenUp = 4,  // the program could not end and was given up
+};
 
-// The format a file name asks for by its extension (case ignored).
-std::optional<VideoFormat> videoFormatOf(const std::string& path);
+// The guards behind kExitGivenUp: real time without a frame, and virtual
+// time the program gets to end once Escape is held.
+constexpr unsigned kStuckSeconds = 10;
+constexpr std::uint32_t kEndingSeconds = 60;
 
 struct CaptureOptions {
   std::string script;
@@ -35,7 +45,8 @@ struct CaptureOptions {
 
 enum class ParseResult { Run, Help, Refused };
 
-extern const char* const kCaptureUsage;
+// The --help text.
+std::string captureUsage();
 
 // Fills options from argv[1..argc-1]. Refused leaves a one-line reason in
 // message; nothing is read or written and no fault is installed. With

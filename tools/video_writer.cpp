@@ -75,8 +75,13 @@ std::uint64_t videoFrameAt(platform::DWORD firstTime, platform::DWORD time) {
 
 VideoWriter::~VideoWriter() { abandon(); }
 
+bool VideoWriter::fail(std::string reason) {
+  if (error_.empty()) error_ = std::move(reason);
+  return false;
+}
+
 bool VideoWriter::open(const std::string& path, VideoFormat format, int scale, std::uint32_t width,
-                       std::uint32_t height, std::string& error) {
+                       std::uint32_t height) {
   path_ = path;
   temporary_ = path + ".part";
   width_ = width;
@@ -86,31 +91,30 @@ bool VideoWriter::open(const std::string& path, VideoFormat format, int scale, s
   if (std::FILE* probe = std::fopen(temporary_.c_str(), "wb")) {
     std::fclose(probe);
   } else {
-    error = "cannot write " + temporary_ + ": " + std::strerror(errno);
-    return false;
+    return fail("cannot write " + temporary_ + ": " + std::strerror(errno));
   }
-  if (startFfmpeg(ffmpegArguments(format, width, height, scale, temporary_), error)) return true;
+  if (startFfmpeg(ffmpegArguments(format, width, height, scale, temporary_))) return true;
   std::remove(temporary_.c_str());
   return false;
 }
 
 // ffmpeg reads the pipe's other end as its standard input. The WebAssembly
 // build starts no programs (its command line refuses --video).
-bool VideoWriter::startFfmpeg(std::vector<std::string> args, std::string& error) {
+bool VideoWriter::startFfmpeg(std::vector<std::string> args) {
 #ifdef __EMSCRIPTEN__
   (void)args;
-  error = "this build cannot start ffmpeg";
-  return false;
+  return fail("this build cannot start ffmpeg");
 #else
   args.insert(args.begin(), "ffmpeg");
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
+  // Both ends close on exec: ffmpeg gets the reading end as its standard
+  // input only, and no other child inherits the writing end (which would
+  // keep ffmpeg from ever seeing the end of its input).
   int fds[2];
-  if (::pipe(fds) != 0) {
-    error = std::string("cannot make a pipe: ") + std::strerror(errno);
-    return false;
-  }
+  if (::pipe2(fds, O_CLOEXEC) != 0)
+    return fail(std::string("cannot make a pipe: ") + std::strerror(errno));
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
@@ -121,24 +125,18 @@ bool VideoWriter::startFfmpeg(std::vector<std::string> args, std::string& error)
   if (spawned != 0) {
     child_ = -1;
     ::close(fds[1]);
-    error = spawned == ENOENT ? "ffmpeg not found on PATH (scripts/install-deps installs it)"
-                              : std::string("cannot start ffmpeg: ") + std::strerror(spawned);
-    return false;
+    return fail(spawned == ENOENT ? "ffmpeg not found on PATH (scripts/install-deps installs it)"
+                                  : std::string("cannot start ffmpeg: ") + std::strerror(spawned));
   }
   pipe_ = fds[1];
-  ::fcntl(pipe_, F_SETFD, FD_CLOEXEC);
-  // A reader that stops is an error to report, not a reason to die.
-  std::signal(SIGPIPE, SIG_IGN);
   return true;
 #endif
 }
 
 bool VideoWriter::writeHeld(std::uint64_t upTo) {
   while (written_ < upTo) {
-    if (!writeAll(pipe_, held_.data(), held_.size())) {
-      error_ = "ffmpeg stopped taking frames (" + std::string(std::strerror(errno)) + ")";
-      return false;
-    }
+    if (!writeAll(pipe_, held_.data(), held_.size()))
+      return fail("ffmpeg stopped taking frames (" + std::string(std::strerror(errno)) + ")");
     ++written_;
   }
   return true;
@@ -146,10 +144,7 @@ bool VideoWriter::writeHeld(std::uint64_t upTo) {
 
 bool VideoWriter::add(const platform::headless::PresentedFrame& frame) {
   if (pipe_ < 0 || !error_.empty()) return false;
-  if (frame.width != width_ || frame.height != height_) {
-    error_ = "a frame of another size";
-    return false;
-  }
+  if (frame.width != width_ || frame.height != height_) return fail("a frame of another size");
   if (!firstTime_) firstTime_ = frame.time;
   if (!held_.empty() && !writeHeld(videoFrameAt(*firstTime_, frame.time))) return false;
   held_.assign(frame.pixels.begin(), frame.pixels.end());
@@ -166,7 +161,7 @@ bool VideoWriter::add(const platform::headless::PresentedFrame& frame) {
   return true;
 }
 
-bool VideoWriter::waitForFfmpeg(std::string& error) {
+bool VideoWriter::waitForFfmpeg() {
   ::close(pipe_);
   pipe_ = -1;
   int status = 0;
@@ -174,30 +169,19 @@ bool VideoWriter::waitForFfmpeg(std::string& error) {
   }
   child_ = -1;
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
-  error = WIFEXITED(status) ? "ffmpeg failed with status " + std::to_string(WEXITSTATUS(status))
-                            : "ffmpeg was killed";
-  return false;
+  return fail(WIFEXITED(status) ? "ffmpeg failed with status " + std::to_string(WEXITSTATUS(status))
+                                : "ffmpeg was killed");
 }
 
-bool VideoWriter::finish(std::string& error) {
-  if (pipe_ < 0) {
-    error = "no video was started";
-    return false;
-  }
+bool VideoWriter::finish() {
+  if (pipe_ < 0) return fail("no video was started");
   bool fed = error_.empty() && (held_.empty() || writeHeld(written_ + 1));
-  std::string ffmpegError;
-  bool encoded = waitForFfmpeg(ffmpegError);
-  if (!fed || !encoded) {
-    error = !fed ? error_ : ffmpegError;
-    std::remove(temporary_.c_str());
-    return false;
-  }
-  if (std::rename(temporary_.c_str(), path_.c_str()) != 0) {
-    error = "cannot rename " + temporary_ + " to " + path_ + ": " + std::strerror(errno);
-    std::remove(temporary_.c_str());
-    return false;
-  }
-  return true;
+  bool encoded = waitForFfmpeg();
+  if (fed && encoded && std::rename(temporary_.c_str(), path_.c_str()) == 0) return true;
+  if (fed && encoded)
+    fail("cannot rename " + temporary_ + " to " + path_ + ": " + std::strerror(errno));
+  std::remove(temporary_.c_str());
+  return false;
 }
 
 void VideoWriter::abandon() {

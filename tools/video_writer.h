@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "capture_options.h"
 #include "platform/headless/headless.h"
+#include "video_format.h"
 
 namespace nebla::tools {
 
@@ -37,17 +37,20 @@ class VideoWriter {
   VideoWriter(const VideoWriter&) = delete;
   VideoWriter& operator=(const VideoWriter&) = delete;
 
-  // Starts ffmpeg writing to a temporary name beside `path`; false with a
-  // reason when ffmpeg cannot be started.
+  // Every false below leaves its reason in error(); the first failure's
+  // reason is kept.
+
+  // Starts ffmpeg writing to a temporary name beside `path`; false when the
+  // file cannot be made or ffmpeg cannot be started.
   bool open(const std::string& path, VideoFormat format, int scale, std::uint32_t width,
-            std::uint32_t height, std::string& error);
+            std::uint32_t height);
   // Shows the frame from its time on; earlier frames fill the video up to
-  // it. False (with the reason kept) once ffmpeg has stopped taking frames.
+  // it. False once ffmpeg has stopped taking frames.
   bool add(const platform::headless::PresentedFrame& frame);
   // Ends the video: the last frame is shown for one more frame's time,
-  // ffmpeg finishes and the file takes its name. False with a reason
-  // otherwise, and no file is left under either name.
-  bool finish(std::string& error);
+  // ffmpeg finishes and the file takes its name. False otherwise, and no
+  // file is left under either name.
+  bool finish();
   // Gives up: ffmpeg is stopped and the temporary file removed.
   void abandon();
 
@@ -55,9 +58,10 @@ class VideoWriter {
   std::uint64_t framesWritten() const { return written_; }
 
  private:
-  bool startFfmpeg(std::vector<std::string> args, std::string& error);
+  bool fail(std::string reason);
+  bool startFfmpeg(std::vector<std::string> args);
   bool writeHeld(std::uint64_t upTo);
-  bool waitForFfmpeg(std::string& error);
+  bool waitForFfmpeg();
 
   std::string path_;
   std::string temporary_;
