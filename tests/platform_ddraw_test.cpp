@@ -214,10 +214,10 @@ TEST_F(PlatformDDraw, CreationFailuresReportTheirCodes) {
   IDirectDrawSurface* second = nullptr;
   EXPECT_EQ(dd->CreateSurface(&desc, &second, nullptr), DDERR_PRIMARYSURFACEALREADYEXISTS);
 
-  DDSURFACEDESC wide = offscreenDesc(8, 8);
+  DDSURFACEDESC wide = display::offscreenDesc(8, 8);
   wide.ddpfPixelFormat.dwRGBBitCount = 16;
   EXPECT_EQ(dd->CreateSurface(&wide, &second, nullptr), DDERR_INVALIDPIXELFORMAT);
-  DDSURFACEDESC sizeless = offscreenDesc(8, 8);
+  DDSURFACEDESC sizeless = display::offscreenDesc(8, 8);
   sizeless.dwFlags &= ~DDSD_WIDTH;
   EXPECT_EQ(dd->CreateSurface(&sizeless, &second, nullptr), DDERR_INVALIDPARAMS);
   PaletteEntries entries{};

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "display/offscreen.h"
 #include "platform/ddraw.h"
 #include "platform/headless/headless.h"
 #include "platform/user.h"
@@ -54,21 +55,8 @@ class PlatformTest : public ::testing::Test {
     return s;
   }
 
-  static DDSURFACEDESC offscreenDesc(DWORD w, DWORD h) {
-    DDSURFACEDESC desc{};
-    desc.dwSize = kSurfaceDescSize;
-    desc.dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH | DDSD_PIXELFORMAT;
-    desc.dwWidth = w;
-    desc.dwHeight = h;
-    desc.ddpfPixelFormat.dwSize = kPixelFormatSize;
-    desc.ddpfPixelFormat.dwFlags = DDPF_PALETTEINDEXED8 | DDPF_RGB;
-    desc.ddpfPixelFormat.dwRGBBitCount = 8;
-    desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY;
-    return desc;
-  }
-
   static IDirectDrawSurface* offscreen(IDirectDraw* dd, DWORD w, DWORD h) {
-    DDSURFACEDESC desc = offscreenDesc(w, h);
+    DDSURFACEDESC desc = display::offscreenDesc(w, h);
     IDirectDrawSurface* s = nullptr;
     EXPECT_EQ(dd->CreateSurface(&desc, &s, nullptr), DD_OK);
     return s;

@@ -6,6 +6,7 @@
 #include "diag/log.h"
 #include "display/busy_wait.h"
 #include "display/colour_schemes.h"
+#include "display/offscreen.h"
 #include "platform/gdi.h"
 #include "platform/kernel.h"
 
@@ -16,19 +17,6 @@ using namespace platform;
 namespace {
 
 constexpr const char* kClassName = "NeblaClass";
-
-DDSURFACEDESC offscreenDesc(std::uint32_t w, std::uint32_t h) {
-  DDSURFACEDESC desc{};
-  desc.dwSize = kSurfaceDescSize;
-  desc.dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH | DDSD_PIXELFORMAT;
-  desc.dwWidth = w;
-  desc.dwHeight = h;
-  desc.ddpfPixelFormat.dwSize = kPixelFormatSize;
-  desc.ddpfPixelFormat.dwFlags = DDPF_PALETTEINDEXED8 | DDPF_RGB;
-  desc.ddpfPixelFormat.dwRGBBitCount = 8;
-  desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY;
-  return desc;
-}
 
 DDSURFACEDESC primaryDesc() {
   DDSURFACEDESC desc{};
@@ -63,7 +51,7 @@ bool Application::fail() {
 
 bool Application::createOffscreen(IDirectDrawSurface** surface, std::uint32_t w, std::uint32_t h,
                                   const char* message) {
-  DDSURFACEDESC desc = offscreenDesc(w, h);
+  DDSURFACEDESC desc = display::offscreenDesc(w, h);
   HRESULT result = directDraw->CreateSurface(&desc, surface, nullptr);
   if (result == DD_OK) return true;
   diag::logError(message, result);
