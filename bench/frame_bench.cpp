@@ -9,11 +9,11 @@
 #include <memory>
 #include <string>
 
-#include "state/application.h"
 #include "diag/log.h"
 #include "particles/helper_thread.h"
 #include "platform/headless/headless.h"
 #include "platform/user.h"
+#include "state/application.h"
 
 namespace {
 

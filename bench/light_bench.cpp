@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "state/light_source.h"
 #include "effects/light.h"
 #include "particles/helper_thread.h"
+#include "state/light_source.h"
 
 namespace {
 
@@ -45,11 +45,11 @@ void castLightPass(benchmark::State& state, std::int32_t lightX, std::int32_t li
   light.setReach(0.9);
   for (auto _ : state) {
     if (reference) {
-      nebla::effects::castLightReference(light, source.data(), destination.data(), kWidth, kHeight,
-                                         kPitch, kPitch);
+      nebla::effects::castLightReference(light, {source.data(), kPitch},
+                                         {destination.data(), kPitch}, kWidth, kHeight);
     } else {
-      nebla::effects::castLight(light, source.data(), destination.data(), kWidth, kHeight, kPitch,
-                                kPitch);
+      nebla::effects::castLight(light, {source.data(), kPitch}, {destination.data(), kPitch},
+                                kWidth, kHeight);
     }
     benchmark::DoNotOptimize(destination.data());
     benchmark::ClobberMemory();

@@ -50,9 +50,9 @@ void runPasses(benchmark::State& state, bool scrambled, bool reference = false,
   for (auto _ : state) {
     std::fill(density.begin(), density.end(), 1);
     if (reference) {
-      ps.advanceReference(density.data(), kW, kH, kPitch, text.data(), kPitch);
+      ps.advanceReference({density.data(), kPitch}, {text.data(), kPitch}, kW, kH);
     } else {
-      ps.advance(density.data(), kW, kH, kPitch, text.data(), kPitch);
+      ps.advance({density.data(), kPitch}, {text.data(), kPitch}, kW, kH);
     }
     benchmark::DoNotOptimize(density.data());
   }

@@ -17,8 +17,8 @@
 
 namespace {
 
-using nebla::state::LightSource;
 using nebla::effects::castLight;
+using nebla::state::LightSource;
 
 constexpr std::uint8_t kSentinel = 77;
 
@@ -55,8 +55,8 @@ LightSource frameLight(Point at) {
 }
 
 void cast(const LightSource& light, const Image& source, Image& destination) {
-  castLight(light, source.bytes.data(), destination.bytes.data(), source.width, source.height,
-            source.pitch, destination.pitch);
+  castLight(light, {source.bytes.data(), source.pitch},
+            {destination.bytes.data(), destination.pitch}, source.width, source.height);
 }
 
 Image randomImage(std::int32_t w, std::int32_t h, std::int32_t pitch, std::mt19937& random,
@@ -481,8 +481,8 @@ TEST(LightFast, MatchesThePlainPassOnManyImagesAndLights) {
     const std::int32_t pitch = w + static_cast<std::int32_t>(random() % 7);
     Image fast(w, h, pitch, kSentinel), plain(w, h, pitch, kSentinel);
     cast(light, source, fast);
-    nebla::effects::castLightReference(light, source.bytes.data(), plain.bytes.data(), w, h,
-                                       source.pitch, pitch);
+    nebla::effects::castLightReference(light, {source.bytes.data(), source.pitch},
+                                       {plain.bytes.data(), pitch}, w, h);
     nebla::particles::HelperThread::setEnabled(false);
     ASSERT_EQ(fast.bytes, plain.bytes)
         << "light at " << light.x << "," << light.y << " on " << w << "x" << h << ", reach "

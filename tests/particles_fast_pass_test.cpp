@@ -71,12 +71,12 @@ struct Twin {
   // must agree too.
   void pass() {
     const EngineState before = EngineState::now();
-    fast.advance(fastDensity.bytes.data(), width, height, fastDensity.pitch, fastText.bytes.data(),
-                 fastText.pitch);
+    fast.advance({fastDensity.bytes.data(), fastDensity.pitch},
+                 {fastText.bytes.data(), fastText.pitch}, width, height);
     const EngineState afterFast = EngineState::now();
     before.restore();
-    plain.advanceReference(plainDensity.bytes.data(), width, height, plainDensity.pitch,
-                           plainText.bytes.data(), plainText.pitch);
+    plain.advanceReference({plainDensity.bytes.data(), plainDensity.pitch},
+                           {plainText.bytes.data(), plainText.pitch}, width, height);
     ASSERT_TRUE(afterFast == EngineState::now()) << "sweepPhase, phases or the random state differ";
   }
 };

@@ -32,7 +32,7 @@ void resetEngine() {
 }
 
 void pass(ParticleSystem& ps, Images& im) {
-  ps.advance(im.density.data(), kW, kH, kPitch, im.text.data(), kTextPitch);
+  ps.advance({im.density.data(), kPitch}, {im.text.data(), kTextPitch}, kW, kH);
 }
 
 bool inFootprint(int dx, int dy) {

@@ -1,11 +1,11 @@
 // One frame: text layer as the starting image, emitters, the particle pass
 // in the locked surfaces, then the blit to the back buffer and the flip.
-#include "state/application.h"
 #include "diag/log.h"
 #include "display/surface_lock.h"
 #include "effects/light.h"
 #include "effects/mouse_emitters.h"
 #include "effects/text_writer.h"
+#include "state/application.h"
 
 namespace nebla::state {
 
@@ -48,7 +48,7 @@ void Application::particlePass() {
   LockedSurface text, mem;
   if (!lockWhole(textBuffer, text)) return;
   if (lockWhole(memBuffer, mem)) {
-    particles->advance(mem.bytes, width, height, mem.pitch, text.bytes, text.pitch);
+    particles->advance(mem, text, width, height);
     memBuffer->Unlock(nullptr);
   }
   textBuffer->Unlock(nullptr);
@@ -60,8 +60,8 @@ void Application::lightPass() {
   LockedSurface lit, mem;
   if (!lockWhole(lightBuffer, lit)) return;
   if (lockWhole(memBuffer, mem)) {
-    effects::castLight(light, mem.bytes, lit.bytes, static_cast<std::int32_t>(width),
-                       static_cast<std::int32_t>(height), mem.pitch, lit.pitch);
+    effects::castLight(light, mem, lit, static_cast<std::int32_t>(width),
+                       static_cast<std::int32_t>(height));
     memBuffer->Unlock(nullptr);
   }
   lightBuffer->Unlock(nullptr);

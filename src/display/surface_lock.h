@@ -4,14 +4,13 @@
 
 #include <cstdint>
 
+#include "particles/image_view.h"
 #include "platform/ddraw.h"
 
 namespace nebla::display {
 
-struct LockedSurface {
-  std::uint8_t* bytes = nullptr;
-  std::int32_t pitch = 0;
-};
+// What a lock gives: the surface's first byte and its pitch.
+using LockedSurface = particles::ImageView;
 
 // False when the lock fails; the caller skips its work and does not unlock.
 inline bool lockWhole(platform::IDirectDrawSurface* surface, LockedSurface& out) {

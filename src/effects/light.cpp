@@ -234,9 +234,9 @@ void forEachRayEnd(std::int64_t w, std::int64_t h, Cast cast) {
   for (std::int64_t ey = h - 1; ey >= 0; --ey) cast(0, ey);
 }
 
-Pass makePass(const state::LightSource& light, const std::uint8_t* source, std::uint8_t* destination,
-              std::int32_t width, std::int32_t height, std::int32_t sourcePitch,
-              std::int32_t destinationPitch) {
+Pass makePass(const state::LightSource& light, const std::uint8_t* source,
+              std::uint8_t* destination, std::int32_t width, std::int32_t height,
+              std::int32_t sourcePitch, std::int32_t destinationPitch) {
   const std::int64_t w = width;
   const std::int64_t h = height;
   const double diagonalReach = std::sqrt(static_cast<double>(w * w + h * h)) * light.reach;
@@ -374,21 +374,19 @@ bool castSplit(const Pass& pass) {
 
 }  // namespace
 
-void castLight(const state::LightSource& light, const std::uint8_t* source, std::uint8_t* destination,
-               std::int32_t width, std::int32_t height, std::int32_t sourcePitch,
-               std::int32_t destinationPitch) {
-  const Pass pass =
-      makePass(light, source, destination, width, height, sourcePitch, destinationPitch);
+void castLight(const state::LightSource& light, particles::ConstImageView source,
+               particles::ImageView destination, std::int32_t width, std::int32_t height) {
+  const Pass pass = makePass(light, source.bytes, destination.bytes, width, height, source.pitch,
+                             destination.pitch);
   if (castSplit(pass)) return;
   forEachRayEnd(pass.width, pass.height,
                 [&pass](std::int64_t ex, std::int64_t ey) { castRayFast<false>(pass, ex, ey); });
 }
 
-void castLightReference(const state::LightSource& light, const std::uint8_t* source,
-                        std::uint8_t* destination, std::int32_t width, std::int32_t height,
-                        std::int32_t sourcePitch, std::int32_t destinationPitch) {
-  const Pass pass =
-      makePass(light, source, destination, width, height, sourcePitch, destinationPitch);
+void castLightReference(const state::LightSource& light, particles::ConstImageView source,
+                        particles::ImageView destination, std::int32_t width, std::int32_t height) {
+  const Pass pass = makePass(light, source.bytes, destination.bytes, width, height, source.pitch,
+                             destination.pitch);
   forEachRayEnd(pass.width, pass.height,
                 [&pass](std::int64_t ex, std::int64_t ey) { castRay(pass, ex, ey); });
 }

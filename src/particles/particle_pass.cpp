@@ -356,14 +356,14 @@ void FastPass::run() {
   finish();
 }
 
-void ParticleSystem::advance(std::uint8_t* density, std::uint32_t width, std::uint32_t height,
-                             std::int32_t densityPitch, std::uint8_t* textLayer,
-                             std::int32_t textPitch) {
+void ParticleSystem::advance(ImageView density, ImageView textLayer, std::uint32_t width,
+                             std::uint32_t height) {
   if (work_ == nullptr) {
-    advanceReference(density, width, height, densityPitch, textLayer, textPitch);
+    advanceReference(density, textLayer, width, height);
     return;
   }
-  FastPass(*this, density, width, height, densityPitch, textLayer, textPitch).run();
+  FastPass(*this, density.bytes, width, height, density.pitch, textLayer.bytes, textLayer.pitch)
+      .run();
   ++frameCounter;
   updatePhases(frameCounter);
 }

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "particles/image_view.h"
+
 namespace nebla::particles {
 
 struct PassWorkspace;
@@ -59,12 +61,12 @@ class ParticleSystem {
   // moves, splats and stamps every live particle and releases the dead,
   // then counts the frame. Batched and vectorised; it leaves exactly the
   // state advanceReference leaves, bit for bit.
-  void advance(std::uint8_t* density, std::uint32_t width, std::uint32_t height,
-               std::int32_t densityPitch, std::uint8_t* textLayer, std::int32_t textPitch);
+  // Both images are width x height.
+  void advance(ImageView density, ImageView textLayer, std::uint32_t width, std::uint32_t height);
   // The same pass written plainly, one particle at a time in ring order.
   // Tests and benchmarks hold the fast pass against it.
-  void advanceReference(std::uint8_t* density, std::uint32_t width, std::uint32_t height,
-                        std::int32_t densityPitch, std::uint8_t* textLayer, std::int32_t textPitch);
+  void advanceReference(ImageView density, ImageView textLayer, std::uint32_t width,
+                        std::uint32_t height);
   // The window procedure sets the wind on every tick and cursor key.
   void setWind(float wx, float wy);
 

@@ -39,13 +39,12 @@ void ParticleSystem::moveParticle(Particle& p) {
   p.z = static_cast<float>(nz);
 }
 
-void ParticleSystem::advanceReference(std::uint8_t* density, std::uint32_t width,
-                                      std::uint32_t height, std::int32_t densityPitch,
-                                      std::uint8_t* textLayer, std::int32_t textPitch) {
+void ParticleSystem::advanceReference(ImageView density, ImageView textLayer, std::uint32_t width,
+                                      std::uint32_t height) {
   std::ptrdiff_t densityOffsets[kFootprintCells];
   std::ptrdiff_t textOffsets[kFootprintCells];
-  buildFootprint(densityPitch, densityOffsets);
-  buildFootprint(textPitch, textOffsets);
+  buildFootprint(density.pitch, densityOffsets);
+  buildFootprint(textLayer.pitch, textOffsets);
   double right = static_cast<double>(width) - 3.0, bottom = static_cast<double>(height) - 3.0;
   for (std::int32_t i = records[activeHead].next; i != activeHead;) {
     Particle& p = records[i];
@@ -58,8 +57,8 @@ void ParticleSystem::advanceReference(std::uint8_t* density, std::uint32_t width
     moveParticle(p);
     sweepPhase = sweepPhase + 0.01;
     if (inside) {
-      splat(density + iy * densityPitch + ix, densityOffsets);
-      if (p.life == 0 && p.stamp) splat(textLayer + iy * textPitch + ix, textOffsets);
+      splat(density.bytes + iy * density.pitch + ix, densityOffsets);
+      if (p.life == 0 && p.stamp) splat(textLayer.bytes + iy * textLayer.pitch + ix, textOffsets);
     }
     std::int32_t next = p.next;
     if (p.life == 0) release(i);
