@@ -123,8 +123,11 @@ class Recorder {
 // nothing: when no frame has come for kStuckSeconds of real time, the run is
 // given up (frame steps take milliseconds, so a working run never waits that
 // long). Failing GetAsyncKeyState or PostQuitMessage lets it run on
-// without ending: the EndingGuard below.
+// without ending: the EndingGuard below. Time spent writing a frame (a
+// busy disk, or ffmpeg slow to take the next picture) is the outputs'
+// time, not the program's, and never counts against it.
 std::atomic<std::uint32_t> framesSinceAlarm{0};
+std::atomic<bool> writingFrame{false};
 
 // The WebAssembly build has no signals; it runs only under tests.
 #ifndef __EMSCRIPTEN__
@@ -135,7 +138,7 @@ char stuckMessage[160];
 int stuckMessageLength = 0;
 
 void watchdog(int) {
-  if (framesSinceAlarm.exchange(0) != 0) {
+  if (framesSinceAlarm.exchange(0) != 0 || writingFrame.load()) {
     alarm(kStuckSeconds);
     return;
   }
@@ -325,6 +328,7 @@ class Capture {
         progress_(options.frames, expectedMs, isatty(2) != 0) {}
 
   void operator()(const PresentedFrame& f) {
+    writingFrame.store(true);
     recorder_(f);
     if (!videoFailed_ && !outputs_.add(f)) {
       std::fprintf(stderr, "\nnebla-capture: %s\n", outputs_.video->error().c_str());
@@ -333,6 +337,7 @@ class Capture {
     if (f.fromFlip) progress_.update(recorder_.flips(), f.time);
     endingGuard_(f);
     framesSinceAlarm.fetch_add(1, std::memory_order_relaxed);
+    writingFrame.store(false);
     if (recorder_.failed() || videoFailed_) backend_.stopNow();
   }
 
