@@ -175,5 +175,18 @@ TEST_F(AppSetUp, RefusedParticlePoolEndsTheRunCleanly) {
   EXPECT_NE(err.find("particle pool"), std::string::npos);
 }
 
+// A program started before any backend is installed reaches the seam's
+// built-in machine, which has no display: it takes the ordinary failure
+// path instead of touching a null backend.
+TEST_F(AppSetUp, WithoutABackendTheProgramFailsToTakeTheDisplay) {
+  platform::setBackend(nullptr);
+  ::testing::internal::CaptureStderr();
+  int status = app::WinMain(platform::GetModuleHandleA(nullptr), nullptr, nullptr, 0);
+  std::string err = ::testing::internal::GetCapturedStderr();
+  platform::setBackend(&backend());
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(err.find("failed to create ddraw object"), std::string::npos) << err;
+}
+
 }  // namespace
 }  // namespace nebla::testing
