@@ -11,6 +11,8 @@ using namespace platform;
 
 namespace {
 
+bool outroPlays = true;
+
 bool keyDownNow(int key) { return (GetAsyncKeyState(key) & 0x8000) != 0; }
 
 // Escape and Q are polled on every pass; frames come from the timer ticks
@@ -28,6 +30,8 @@ void runMessageLoop() {
 
 }  // namespace
 
+void playOutro(bool play) { outroPlays = play; }
+
 int WinMain(HINSTANCE instance, HINSTANCE, char*, int) {
   state::moduleInstance = instance;
   diag::openLog("Nebla.log", 3);
@@ -38,7 +42,7 @@ int WinMain(HINSTANCE instance, HINSTANCE, char*, int) {
   }
   if (!app.setUpDisplay(instance)) return 1;
   runMessageLoop();
-  app.showOutro(instance);
+  if (outroPlays) app.showOutro(instance);
   return 0;
 }
 
