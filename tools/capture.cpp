@@ -19,6 +19,7 @@
 #include "platform/headless/headless.h"
 #include "platform/headless/script.h"
 #include "platform/headless/session_recorder.h"
+#include "platform/pilot/pilot_backend.h"
 #include "progress.h"
 #include "video_writer.h"
 #ifndef __EMSCRIPTEN__
@@ -290,6 +291,7 @@ std::optional<int> readInput(int argc, char** argv, CaptureOptions& options,
   std::string error;
   switch (tools::parseCaptureOptions(argc, argv, kFilesBuilt, options, error)) {
     case tools::ParseResult::Help: std::fputs(tools::kCaptureUsage, stdout); return 0;
+    case tools::ParseResult::Version: std::puts("nebla-capture " NEBLA_VERSION); return 0;
     case tools::ParseResult::Refused:
       std::fprintf(stderr, "nebla-capture: %s\n", error.c_str());
       return 2;
@@ -372,6 +374,11 @@ int main(int argc, char** argv) {
     platform::setInputObserver(
         [&outputs](const platform::InputEvent& e) { outputs.record.record(e); });
   for (const auto& rule : options.faults) platform::injectFault(rule);
+  platform::pilot::PilotBackend hand(backend);
+  if (options.autopilot) {
+    hand.fly(*options.autopilot);
+    platform::setBackend(&hand);
+  }
   // Recording is about throughput: the second thread takes part of each
   // frame step (NEBLA_THREADS=1 keeps to one).
   particles::HelperThread::setEnabled(true);

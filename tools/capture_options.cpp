@@ -25,9 +25,12 @@ const char* const kCaptureUsage =
     "                      through ffmpeg, each at its virtual time (50 frames a second)\n"
     "  --scale K           with --video, enlarge K times (1 to 4) with sharp pixels\n"
     "  --record FILE       write the input the program gets back out as a script\n"
+    "  --autopilot SEED    a virtual hand sprays, draws, blows and changes colours, the\n"
+    "                      same for the same SEED (0 to 4294967295), after any --script\n"
     "  --hash              print 'frames N hash H' over every presented frame\n"
     "  --fail CALL[#N][=R] make platform call CALL fail (at its N-th call, with result R)\n"
     "  --time              print how long the run took and the frame steps per second\n"
+    "  --version           the version\n"
     "  --help              this text\n"
     "A run also ends once the script is over and no frame step can follow (the\n"
     "program inactive, or 30 s of virtual time without one); it says why on stderr.\n"
@@ -64,6 +67,15 @@ bool parseSeconds(const std::string& text, std::uint32_t& ms) {
   return true;
 }
 
+// Any 32-bit number, 0 included.
+bool parseSeed(std::string_view text, std::uint32_t& value) {
+  if (text == "0") {
+    value = 0;
+    return true;
+  }
+  return parseCount(text, value);
+}
+
 std::string lowerExtension(const std::string& path) {
   std::size_t dot = path.find_last_of('.');
   std::size_t slash = path.find_last_of('/');
@@ -83,7 +95,7 @@ std::string knownCalls() {
 bool takesValue(std::string_view arg) {
   return arg == "--script" || arg == "--frames" || arg == "--seconds" || arg == "--png" ||
          arg == "--every" || arg == "--fail" || arg == "--video" || arg == "--scale" ||
-         arg == "--record";
+         arg == "--record" || arg == "--autopilot";
 }
 
 // One option with its value; false with a reason in message.
@@ -100,6 +112,8 @@ bool applyValue(std::string_view arg, const std::string& value, bool filesBuilt,
     options.limitMs = n;
   } else if (arg == "--every" && (good = parseCount(value, n))) {
     options.every = n;
+  } else if (arg == "--autopilot" && (good = parseSeed(value, n))) {
+    options.autopilot = n;
   } else if (arg == "--scale" && (good = parseCount(value, n) && n <= 4)) {
     options.scale = n;
   } else if (arg == "--png" || arg == "--video") {
@@ -143,6 +157,7 @@ ParseResult parseCaptureOptions(int argc, const char* const* argv, bool filesBui
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
     if (arg == "--help") return ParseResult::Help;
+    if (arg == "--version") return ParseResult::Version;
     if (arg == "--hash" || arg == "--time") {
       (arg == "--hash" ? options.hash : options.time) = true;
       continue;

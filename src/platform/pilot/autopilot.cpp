@@ -52,18 +52,21 @@ void Autopilot::take(DWORD elapsed, std::vector<InputEvent>& out) {
 }
 
 // A pause, then one gesture; strokes are the most common, as they are for
-// a person at the mouse.
+// a person at the mouse, and the picture comes at least every eighth time.
 void Autopilot::plan() {
-  planned_ += 300 + draw(1200);
+  planned_ += 200 + draw(700);
   std::uint32_t pick = draw(100);
-  if (pick < 55)
-    planStroke();
-  else if (pick < 70)
+  ++sincePicture_;
+  if (sincePicture_ >= 8 || (pick >= 55 && pick < 70)) {
+    sincePicture_ = 0;
     planPicture();
-  else if (pick < 82)
+  } else if (pick < 55) {
+    planStroke();
+  } else if (pick < 82) {
     planRamp();
-  else
+  } else {
     planGust();
+  }
 }
 
 // The left button held along a cubic curve through the picture.

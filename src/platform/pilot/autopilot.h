@@ -37,7 +37,8 @@ class Autopilot {
   void add(InputEvent::Kind kind, int key, Point at);
 
   std::uint64_t state_;
-  DWORD planned_ = 0;  // the time the last planned gesture ends
+  DWORD planned_ = 0;     // the time the last planned gesture ends
+  int sincePicture_ = 0;  // gestures planned since the last picture
   std::deque<InputEvent> events_;
 };
 
