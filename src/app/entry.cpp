@@ -1,9 +1,9 @@
 // Entry function and the message loop that never waits.
 #include "app/entry.h"
 
-#include "state/application.h"
 #include "diag/log.h"
 #include "platform/kernel.h"
+#include "state/application.h"
 
 namespace nebla::app {
 

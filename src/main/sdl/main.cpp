@@ -145,8 +145,9 @@ bool findTarget(const Options& options, std::optional<unsigned long>& target) {
   }
   std::string why;
   target = x11::findWindow(id, why);
-  if (!target) std::fprintf(stderr, "nebla: cannot draw into window %s: %s\n",
-                            text ? text->c_str() : "root", why.c_str());
+  if (!target)
+    std::fprintf(stderr, "nebla: cannot draw into window %s: %s\n", text ? text->c_str() : "root",
+                 why.c_str());
   return target.has_value();
 }
 
@@ -196,8 +197,7 @@ int main(int argc, char** argv) {
   platform::headless::SessionRecorder recorder;
   std::string error;
   if (!options.record.empty() && !recorder.open(options.record, error)) {
-    std::fprintf(stderr, "nebla: cannot record to %s: %s\n", options.record.c_str(),
-                 error.c_str());
+    std::fprintf(stderr, "nebla: cannot record to %s: %s\n", options.record.c_str(), error.c_str());
     return 2;
   }
   SDL_SetMainReady();

@@ -84,7 +84,7 @@ void noteEndSignal(int) { endSignalled = 1; }
 
 // A screensaver is stopped with SIGTERM; SIGINT is the same at a terminal.
 void catchEndSignals() {
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_handler = noteEndSignal;
   sigemptyset(&action.sa_mask);
   sigaction(SIGTERM, &action, nullptr);
@@ -102,13 +102,10 @@ SdlBackend::~SdlBackend() {
 
 DWORD SdlBackend::now() { return SDL_GetTicks(); }
 
-// The root window takes no OpenGL context, and another program's window
-// should not be given one: both are drawn in software. SDL's own signal
-// handlers would turn SIGTERM into a close request, which the program
-// ignores.
+// SDL's own signal handlers would turn SIGTERM into a close request, which
+// the program ignores.
 void SdlBackend::adoptWindow(unsigned long window) {
   adopted_ = window;
-  SDL_SetHint(SDL_HINT_RENDER_DRIVER, "software");
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   catchEndSignals();
 }
@@ -221,7 +218,11 @@ void SdlBackend::adoptedWindowCreated() {
   SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
   SDL_ClearError();
   window_ = SDL_CreateWindowFrom(reinterpret_cast<const void*>(adopted_));
-  if (window_ == nullptr) reportSdlFailure("cannot draw into window " + std::to_string(adopted_));
+  if (window_ == nullptr) {
+    reportSdlFailure("cannot draw into window " + std::to_string(adopted_));
+    return;
+  }
+  x11::watchWindow(window_);
 }
 
 // Only what concerns the picture: a new size, a repaint, the window's end.
@@ -244,7 +245,7 @@ void SdlBackend::windowDestroyed() {
 bool SdlBackend::openDisplay() {
   if (window_ == nullptr) return false;
   SDL_ClearError();
-  if (presenter_.open(window_)) return true;
+  if (presenter_.open(window_, adopted_ != 0)) return true;
   reportSdlFailure("cannot draw into the window");
   return false;
 }

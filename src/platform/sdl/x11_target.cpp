@@ -75,6 +75,14 @@ void guardErrors(unsigned long window) {
   XSetErrorHandler(noteError);
 }
 
+void watchWindow(SDL_Window* window) {
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (!SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return;
+  XSelectInput(info.info.x11.display, info.info.x11.window, StructureNotifyMask | ExposureMask);
+  XFlush(info.info.x11.display);
+}
+
 bool windowGone() { return gone.load(); }
 
 bool destroyedBy(const SDL_SysWMmsg& message, unsigned long window) {

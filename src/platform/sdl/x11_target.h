@@ -28,6 +28,12 @@ std::optional<unsigned long> findWindow(std::optional<unsigned long> id, std::st
 // asking for its button presses) or destroy it at any time.
 void guardErrors(unsigned long window);
 
+// Asks, on SDL's own connection, to hear of the window's new sizes, its
+// exposures and its destruction: SDL takes a window it did not create as
+// it is and asks for nothing itself. These requests do not take anything
+// from the window's owner, as asking for its input would.
+void watchWindow(SDL_Window* window);
+
 // Whether an error said that the guarded window is gone.
 bool windowGone();
 
