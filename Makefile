@@ -1,4 +1,5 @@
 # Front door: `make run` runs the demo, `make test` runs every test,
+# `make package` builds the Debian package,
 # `make check` is the quick loop (release build, unit tests only),
 # `make bench` runs the benchmarks, `make web` builds the page and
 # `make serve` serves it on localhost.
@@ -16,7 +17,7 @@ FUZZ_SECONDS ?= 300
 EMENV := NODE_PATH=/usr/share/nodejs
 CMAKE_GEN := -G Ninja
 
-.PHONY: all deps run-deps run check format soak test test-release test-asan test-fuzz fuzz bench test-web web web-bench web-test-deps serve clean
+.PHONY: all deps run-deps run package check format soak test test-release test-asan test-fuzz fuzz bench test-web web web-bench web-test-deps serve clean
 
 all: $(RELEASE)/build.ninja
 	cmake --build $(RELEASE) -j $(JOBS)
@@ -41,6 +42,12 @@ $(BENCH)/build.ninja:
 run: run-deps $(RELEASE)/build.ninja
 	cmake --build $(RELEASE) -j $(JOBS) --target nebla nebla-capture
 	scripts/run-demo $(RELEASE)
+
+# The Debian package, build/release/package/nebla_VERSION_ARCH.deb. It
+# needs the test set's packaging tools (dpkg-dev for the dependencies).
+package: deps $(RELEASE)/build.ninja
+	cmake --build $(RELEASE) -j $(JOBS)
+	cd $(RELEASE) && cpack
 
 # The quick loop after a small change: no packages, no sanitizers, no
 # window, browser, fuzzing or soak.
