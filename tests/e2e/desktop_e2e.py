@@ -6,7 +6,8 @@ A window made by another X client (this script, through libX11): nebla
 --window-id draws the picture and the autopilot's smoke into it, follows
 a resize, writes its log under XDG_STATE_HOME and none in its working
 directory, and exits with status 0 within a second of SIGTERM; a second
-run ends with status 0 when the window is destroyed. Ids that are not
+run ends with status 0 when the window is destroyed, and a third as
+promptly on SIGTERM during its set-up, its recording whole. Ids that are not
 numbers or name no window get status 2. --root draws on the root window
 with the starting colour ramp of --scheme. Last, Debian's xscreensaver,
 activated with nebla as its only program, shows the smoke.
@@ -152,6 +153,29 @@ def run_window_destroyed(binary, display, root):
         host.close()
 
 
+def run_sigterm_in_setup(binary, display, root):
+    """SIGTERM during the set-up's pause of two seconds ends the program at
+    once as well, with its recording whole."""
+    host = HostWindow(display, 640, 480)
+    record = os.path.join(root, "setup.script")
+    app = Nebla(binary, display, root, "setup", extra_env=desktop_env(root, "setup"),
+                args=["--window-id", str(host.id), "--record", record])
+    try:
+        time.sleep(0.5)
+        app.proc.terminate()
+        start = time.monotonic()
+        status = app.wait_exit(5)
+        took = time.monotonic() - start
+        check(status == 0 and took <= 1.0, "SIGTERM in the set-up: status %s after %.2f s" % (status, took))
+        with open(record, "rb") as f:
+            text = f.read()
+        check(text.startswith(b"# Nebla session") and text.endswith(b"\n"), "a broken recording: %r" % text)
+        log("SIGTERM in the set-up: status 0 after %.2f s, the recording whole" % took)
+    finally:
+        app.stop()
+        host.close()
+
+
 def run_bad_ids(binary, display, root):
     for name, window in (("notanumber", "12ab"), ("nosuchwindow", "0x7ffffff0")):
         app = Nebla(binary, display, root, name, args=["--window-id", window])
@@ -225,6 +249,7 @@ def main():
             run_bad_ids(binary, server.display, root)
             run_in_window(binary, server.display, root)
             run_window_destroyed(binary, server.display, root)
+            run_sigterm_in_setup(binary, server.display, root)
             run_root(binary, server.display, root)
             run_xscreensaver(binary, server.display, root)
     except Failure as failure:

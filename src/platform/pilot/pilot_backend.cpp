@@ -12,8 +12,11 @@ void PilotBackend::pressAtStart(const std::vector<int>& keys) {
   }
 }
 
+// The hand lets go once Escape is held: the program is ending, and its
+// queue must run dry for the quit message to come.
 void PilotBackend::takeInput(std::vector<InputEvent>& events) {
   inner_.takeInput(events);
+  if (inner_.keyDown(VK_ESCAPE)) return;
   DWORD now = inner_.now();
   if (!start_) start_ = now;
   std::size_t first = events.size();

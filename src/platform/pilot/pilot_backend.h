@@ -29,7 +29,8 @@ class PilotBackend final : public Backend {
 
   // The inner backend's input, then the hand's events that are due. The
   // hand's clock starts at the first call (after the program's set-up),
-  // and its events carry times on the inner backend's clock.
+  // and its events carry times on the inner backend's clock. Once the
+  // inner backend holds Escape, the hand adds nothing more.
   void takeInput(std::vector<InputEvent>& events) override;
   // Held by the inner backend's user or by the hand (keys and buttons).
   bool keyDown(int key) override;

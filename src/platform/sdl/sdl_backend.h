@@ -75,6 +75,7 @@ class SdlBackend final : public Backend {
   bool videoStarted_ = false;
   unsigned long adopted_ = 0;  // the X11 window drawn into; 0 for a window of our own
   bool adoptedGone_ = false;
+  DWORD endingLeap_ = 0;  // added to the clock once the end is asked for
   SDL_Window* window_ = nullptr;
   int imageWidth_ = 640;  // the window's client size, then the display mode
   int imageHeight_ = 480;
