@@ -1,4 +1,5 @@
 # Front door: `make run` runs the demo, `make test` runs every test,
+# `make package` builds the Debian package,
 # `make check` is the quick loop (release build, unit tests only),
 # `make bench` runs the benchmarks, `make web` builds the page and
 # `make serve` serves it on localhost.
@@ -16,13 +17,18 @@ FUZZ_SECONDS ?= 300
 EMENV := NODE_PATH=/usr/share/nodejs
 CMAKE_GEN := -G Ninja
 
-.PHONY: all deps run check format soak test test-release test-asan test-fuzz fuzz bench test-web web web-bench web-test-deps serve clean
+.PHONY: all deps run-deps run package check format soak test test-release test-asan test-fuzz fuzz bench test-web web web-bench web-test-deps serve clean
 
 all: $(RELEASE)/build.ninja
 	cmake --build $(RELEASE) -j $(JOBS)
 
+# Packages: `deps` for everything (the tests), `run-deps` for building and
+# running only.
 deps:
-	@scripts/install-deps
+	@scripts/install-deps test
+
+run-deps:
+	@scripts/install-deps run
 
 $(RELEASE)/build.ninja:
 	cmake -S . -B $(RELEASE) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release
@@ -33,9 +39,15 @@ $(ASAN)/build.ninja:
 $(BENCH)/build.ninja:
 	cmake -S . -B $(BENCH) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DNEBLA_TESTS=OFF -DNEBLA_BENCH=ON
 
-run: deps $(RELEASE)/build.ninja
-	cmake --build $(RELEASE) -j $(JOBS)
+run: run-deps $(RELEASE)/build.ninja
+	cmake --build $(RELEASE) -j $(JOBS) --target nebla nebla-capture
 	scripts/run-demo $(RELEASE)
+
+# The Debian package, build/release/package/nebla_VERSION_ARCH.deb. It
+# needs the test set's packaging tools (dpkg-dev for the dependencies).
+package: deps $(RELEASE)/build.ninja
+	cmake --build $(RELEASE) -j $(JOBS)
+	cd $(RELEASE) && cpack
 
 # The quick loop after a small change: no packages, no sanitizers, no
 # window, browser, fuzzing or soak.
@@ -53,7 +65,10 @@ test: deps
 	$(MAKE) --no-print-directory test-fuzz
 	$(MAKE) --no-print-directory test-web
 
+# Configured again, since a build made by `make run` before the test
+# packages were installed has no tests.
 test-release: $(RELEASE)/build.ninja
+	cmake $(RELEASE) >/dev/null
 	cmake --build $(RELEASE) -j $(JOBS)
 	cd $(RELEASE) && ctest --output-on-failure -j $(JOBS)
 

@@ -112,5 +112,14 @@ TEST(CaptureOptions, HelpWinsAndPngNeedsTheNativeBuild) {
   EXPECT_EQ(parse({"--video", "v.mp4"}, false).result, ParseResult::Refused);
 }
 
+TEST(CaptureOptions, AutopilotTakesAnyThirtyTwoBitSeedAndVersionAnswers) {
+  EXPECT_EQ(parse({"--autopilot", "0"}).options.autopilot, 0u);
+  EXPECT_EQ(parse({"--autopilot", "4294967295"}).options.autopilot, 4294967295u);
+  EXPECT_FALSE(parse({}).options.autopilot);
+  for (const char* seed : {"", "-1", "4294967296", "x", "1.5"})
+    EXPECT_EQ(parse({"--autopilot", seed}).result, ParseResult::Refused) << seed;
+  EXPECT_EQ(parse({"--hash", "--version"}).result, ParseResult::Version);
+}
+
 }  // namespace
 }  // namespace nebla::tools

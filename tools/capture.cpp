@@ -19,6 +19,7 @@
 #include "platform/headless/headless.h"
 #include "platform/headless/script.h"
 #include "platform/headless/session_recorder.h"
+#include "platform/pilot/pilot_backend.h"
 #include "progress.h"
 #include "video_writer.h"
 #ifndef __EMSCRIPTEN__
@@ -300,6 +301,9 @@ std::optional<int> readInput(int argc, char** argv, CaptureOptions& options,
     case tools::ParseResult::Help:
       std::fputs(tools::captureUsage().c_str(), stdout);
       return tools::kExitDone;
+    case tools::ParseResult::Version:
+      std::puts("nebla-capture " NEBLA_VERSION);
+      return tools::kExitDone;
     case tools::ParseResult::Refused:
       std::fprintf(stderr, "nebla-capture: %s\n", error.c_str());
       return tools::kExitRefused;
@@ -387,6 +391,11 @@ int main(int argc, char** argv) {
     platform::setInputObserver(
         [&outputs](const platform::InputEvent& e) { outputs.record.record(e); });
   for (const auto& rule : options.faults) platform::injectFault(rule);
+  platform::pilot::PilotBackend hand(backend);
+  if (options.autopilot) {
+    hand.fly(*options.autopilot);
+    platform::setBackend(&hand);
+  }
   // Recording is about throughput: the second thread takes part of each
   // frame step (NEBLA_THREADS=1 keeps to one).
   particles::HelperThread::setEnabled(true);

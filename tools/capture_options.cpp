@@ -3,6 +3,7 @@
 #include "capture_options.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
@@ -11,49 +12,46 @@
 
 namespace nebla::tools {
 
+namespace {
+
+constexpr const char* kOptionsText =
+    "usage: nebla-capture [options]\n"
+    "Runs Nebla headless and captures what it shows.\n"
+    "  --script FILE       timed input events (see README); without it, no input\n"
+    "  --frames N          after N frame steps Escape is held, so the run ends normally\n"
+    "  --seconds S         hold Escape after S seconds of virtual time (default %u\n"
+    "                      when neither --frames nor --seconds is given)\n"
+    "  --png DIR           write presented frames as DIR/frame-00001.png ...\n"
+    "  --every K           with --png, keep every K-th frame (default 1)\n"
+    "  --video FILE        write the frames into FILE.mp4 (H.264), .webm (VP9) or .gif\n"
+    "                      through ffmpeg, each at its virtual time (50 frames a second)\n"
+    "  --scale K           with --video, enlarge K times (1 to 4) with sharp pixels\n"
+    "  --record FILE       write the input the program gets back out as a script\n"
+    "  --autopilot SEED    a virtual hand sprays, draws, blows and changes colours, the\n"
+    "                      same for the same SEED (0 to 4294967295), after any --script\n"
+    "  --hash              print 'frames N hash H' over every presented frame\n"
+    "  --fail CALL[#N][=R] make platform call CALL fail (at its N-th call, with result R)\n"
+    "  --time              print how long the run took and the frame steps per second\n"
+    "  --version           the version\n"
+    "  --help              this text\n"
+    "A run also ends once the script is over and no frame step can follow (the\n"
+    "program inactive, or %u s of virtual time without one); it says why on stderr.\n"
+    "Exit status:\n"
+    "  %d  done\n"
+    "  %d  the program could not start, or a frame file or the video could not be written\n"
+    "  %d  a bad command line, script or output; nothing ran\n"
+    "  %d  the run ended before its N frame steps\n"
+    "  %d  the program could not end (no frame for %u s of real time, or still going\n"
+    "     %u s of virtual time after Escape was held) and was given up\n";
+
+}  // namespace
+
 std::string captureUsage() {
-  return "usage: nebla-capture [options]\n"
-         "Runs Nebla headless and captures what it shows.\n"
-         "  --script FILE       timed input events (see README); without it, no input\n"
-         "  --frames N          after N frame steps Escape is held, so the run ends normally\n"
-         "  --seconds S         hold Escape after S seconds of virtual time (default " +
-         std::to_string(kDefaultLimitSeconds) +
-         "\n"
-         "                      when neither --frames nor --seconds is given)\n"
-         "  --png DIR           write presented frames as DIR/frame-00001.png ...\n"
-         "  --every K           with --png, keep every K-th frame (default 1)\n"
-         "  --video FILE        write the frames into FILE.mp4 (H.264), .webm (VP9) or .gif\n"
-         "                      through ffmpeg, each at its virtual time (50 frames a second)\n"
-         "  --scale K           with --video, enlarge K times (1 to 4) with sharp pixels\n"
-         "  --record FILE       write the input the program gets back out as a script\n"
-         "  --hash              print 'frames N hash H' over every presented frame\n"
-         "  --fail CALL[#N][=R] make platform call CALL fail (at its N-th call, with result R)\n"
-         "  --time              print how long the run took and the frame steps per second\n"
-         "  --help              this text\n"
-         "A run also ends once the script is over and no frame step can follow (the\n"
-         "program inactive, or " +
-         std::to_string(platform::headless::kStallMs / 1000) +
-         " s of virtual time without one); it says why on stderr.\n"
-         "Exit status:\n"
-         "  " +
-         std::to_string(kExitDone) +
-         "  done\n"
-         "  " +
-         std::to_string(kExitFailed) +
-         "  the program could not start, or a frame file or the video could not be written\n"
-         "  " +
-         std::to_string(kExitRefused) +
-         "  a bad command line, script or output; nothing ran\n"
-         "  " +
-         std::to_string(kExitShort) +
-         "  the run ended before its N frame steps\n"
-         "  " +
-         std::to_string(kExitGivenUp) + "  the program could not end (no frame for " +
-         std::to_string(kStuckSeconds) +
-         " s of real time, or still going\n"
-         "     " +
-         std::to_string(kEndingSeconds) +
-         " s of virtual time after Escape was held) and was given up\n";
+  char text[2048];
+  std::snprintf(text, sizeof text, kOptionsText, kDefaultLimitSeconds,
+                static_cast<unsigned>(platform::headless::kStallMs / 1000), kExitDone, kExitFailed,
+                kExitRefused, kExitShort, kExitGivenUp, kStuckSeconds, kEndingSeconds);
+  return text;
 }
 
 namespace {
@@ -84,6 +82,15 @@ bool parseSeconds(const std::string& text, std::uint32_t& ms) {
   return true;
 }
 
+// Any 32-bit number, 0 included.
+bool parseSeed(std::string_view text, std::uint32_t& value) {
+  if (text == "0") {
+    value = 0;
+    return true;
+  }
+  return parseCount(text, value);
+}
+
 std::string knownCalls() {
   std::string names;
   for (std::string_view call : platform::faultableCalls()) names += " " + std::string(call);
@@ -93,7 +100,7 @@ std::string knownCalls() {
 bool takesValue(std::string_view arg) {
   return arg == "--script" || arg == "--frames" || arg == "--seconds" || arg == "--png" ||
          arg == "--every" || arg == "--fail" || arg == "--video" || arg == "--scale" ||
-         arg == "--record";
+         arg == "--record" || arg == "--autopilot";
 }
 
 // One option with its value; false with a reason in message.
@@ -110,6 +117,8 @@ bool applyValue(std::string_view arg, const std::string& value, bool filesBuilt,
     options.limitMs = n;
   } else if (arg == "--every" && (good = parseCount(value, n))) {
     options.every = n;
+  } else if (arg == "--autopilot" && (good = parseSeed(value, n))) {
+    options.autopilot = n;
   } else if (arg == "--scale" && (good = parseCount(value, n) && n <= 4)) {
     options.scale = n;
   } else if (arg == "--png" || arg == "--video") {
@@ -145,6 +154,7 @@ ParseResult parseCaptureOptions(int argc, const char* const* argv, bool filesBui
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
     if (arg == "--help") return ParseResult::Help;
+    if (arg == "--version") return ParseResult::Version;
     if (arg == "--hash" || arg == "--time") {
       (arg == "--hash" ? options.hash : options.time) = true;
       continue;

@@ -37,13 +37,14 @@ struct CaptureOptions {
   std::uint32_t every = 1;
   std::string video;  // --video FILE: .mp4, .webm or .gif
   std::uint32_t scale = 1;
-  std::string record;  // --record FILE: the input, written back as a script
+  std::string record;                      // --record FILE: the input, written back as a script
+  std::optional<std::uint32_t> autopilot;  // --autopilot SEED: the virtual hand's seed
   bool hash = false;
   bool time = false;
   std::vector<platform::FaultRule> faults;
 };
 
-enum class ParseResult { Run, Help, Refused };
+enum class ParseResult { Run, Help, Version, Refused };
 
 // The --help text.
 std::string captureUsage();

@@ -1,15 +1,17 @@
 // Entry function and the message loop that never waits.
 #include "app/entry.h"
 
-#include "state/application.h"
 #include "diag/log.h"
 #include "platform/kernel.h"
+#include "state/application.h"
 
 namespace nebla::app {
 
 using namespace platform;
 
 namespace {
+
+bool outroPlays = true;
 
 bool keyDownNow(int key) { return (GetAsyncKeyState(key) & 0x8000) != 0; }
 
@@ -28,6 +30,8 @@ void runMessageLoop() {
 
 }  // namespace
 
+void playOutro(bool play) { outroPlays = play; }
+
 int WinMain(HINSTANCE instance, HINSTANCE, char*, int) {
   state::moduleInstance = instance;
   diag::openLog("Nebla.log", 3);
@@ -38,7 +42,7 @@ int WinMain(HINSTANCE instance, HINSTANCE, char*, int) {
   }
   if (!app.setUpDisplay(instance)) return 1;
   runMessageLoop();
-  app.showOutro(instance);
+  if (outroPlays) app.showOutro(instance);
   return 0;
 }
 

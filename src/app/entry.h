@@ -12,4 +12,9 @@ namespace nebla::app {
 int WinMain(platform::HINSTANCE instance, platform::HINSTANCE previous, char* commandLine,
             int show);
 
+// Whether WinMain plays the outro when its loop ends (it does unless told
+// otherwise). A screensaver or a wallpaper in another program's window
+// ends at once when asked to, with nothing to say goodbye to.
+void playOutro(bool play);
+
 }  // namespace nebla::app

@@ -1,11 +1,18 @@
-// The nebla executable: the program on a real screen through SDL2.
+// The nebla executable: the program on a real screen through SDL2, in its
+// own window or in another program's (a screensaver, a live wallpaper).
 // The program has its own entry point; SDL needs no start-up code of its own.
 #define SDL_MAIN_HANDLED
 
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <optional>
+#include <random>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <vector>
 
 #include "app/entry.h"
 #include "diag/log.h"
@@ -13,7 +20,10 @@
 #include "platform/backend.h"
 #include "platform/headless/script.h"
 #include "platform/headless/session_recorder.h"
+#include "platform/pilot/pilot_backend.h"
 #include "platform/sdl/sdl_backend.h"
+#include "platform/sdl/x11_target.h"
+#include "platform/user.h"
 
 namespace {
 
@@ -37,69 +47,183 @@ void reportScreenshot(SdlBackend& backend, const std::string& fileName,
 }
 
 constexpr const char* kUsage =
-    "usage: nebla [--record FILE]\n"
+    "usage: nebla [options]\n"
     "Plays Nebla full screen (Alt+Enter for a window, Escape or Q to end).\n"
-    "  --record FILE  also write the session's input to FILE as a script for\n"
-    "                 nebla-capture --script FILE (one line an event, as it happens)\n"
-    "  --help         this text\n";
+    "  --scheme N      start with colour ramp N (1 to 10; the keys 1 ... 9, 0)\n"
+    "  --light         start with the light on (Space)\n"
+    "  --autopilot     a virtual hand sprays, draws, blows and changes colours\n"
+    "  --no-autopilot  no virtual hand, also in another program's window\n"
+    "  --record FILE   also write the session's input to FILE as a script for\n"
+    "                  nebla-capture --script FILE (one line an event, as it happens)\n"
+    "  --window-id ID  draw into the X11 window ID (decimal or 0x-hex) as a\n"
+    "                  screensaver or live wallpaper: no input, no outro, the\n"
+    "                  autopilot on, SIGTERM ends it\n"
+    "  --root          the same on the root window (under XScreenSaver, the\n"
+    "                  window in XSCREENSAVER_WINDOW)\n"
+    "  --version       the version\n"
+    "  --help          this text\n"
+    "Without --window-id or --root, XSCREENSAVER_WINDOW in the environment means\n"
+    "--window-id. Exit status: 0, 1 when the demo could not start, 2 for a bad\n"
+    "command line.\n";
 
-// The record file, or no value after --help or a bad command line, with
-// the exit status in `status`.
-std::optional<std::string> parseOptions(int argc, char** argv, int& status) {
+struct Options {
   std::string record;
+  std::optional<int> scheme;  // 1 to 10
+  bool light = false;
+  std::optional<bool> autopilot;  // unset: on in another program's window
+  std::optional<std::string> windowId;
+  bool root = false;
+};
+
+enum class Parsed { Run, Done, Refused };
+
+bool refuse(const std::string& reason) {
+  std::fprintf(stderr, "nebla: %s\n%s", reason.c_str(), kUsage);
+  return false;
+}
+
+bool parseScheme(const char* text, Options& options) {
+  std::string_view value = text;
+  if (value == "10") {
+    options.scheme = 10;
+    return true;
+  }
+  if (value.size() != 1 || value[0] < '1' || value[0] > '9')
+    return refuse("--scheme wants a number from 1 to 10, not " +
+                  nebla::platform::headless::quoted(value));
+  options.scheme = value[0] - '0';
+  return true;
+}
+
+// One option that takes a value; false after telling why it is refused.
+bool parseValue(std::string_view arg, const char* value, Options& options) {
+  if (value == nullptr || value[0] == '\0')
+    return refuse(std::string(arg) + (arg == "--record" ? " needs a file name" : " needs a value"));
+  if (arg == "--record") options.record = value;
+  if (arg == "--window-id") options.windowId = value;
+  return arg != "--scheme" || parseScheme(value, options);
+}
+
+bool takesValue(std::string_view arg) {
+  return arg == "--record" || arg == "--scheme" || arg == "--window-id";
+}
+
+Parsed parseOptions(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
-    if (arg == "--help") {
-      std::fputs(kUsage, stdout);
-      status = 0;
-      return std::nullopt;
+    if (arg == "--help" || arg == "--version") {
+      std::fputs(arg == "--help" ? kUsage : "nebla " NEBLA_VERSION "\n", stdout);
+      return Parsed::Done;
     }
-    if (arg == "--record" && i + 1 < argc && argv[i + 1][0] != '\0') {
-      record = argv[++i];
-      continue;
+    if (arg == "--light" || arg == "--root") {
+      (arg == "--light" ? options.light : options.root) = true;
+    } else if (arg == "--autopilot" || arg == "--no-autopilot") {
+      options.autopilot = arg == "--autopilot";
+    } else if (takesValue(arg)) {
+      if (!parseValue(arg, i + 1 < argc ? argv[++i] : nullptr, options)) return Parsed::Refused;
+    } else {
+      refuse("unknown option: " + nebla::platform::headless::quoted(arg));
+      return Parsed::Refused;
     }
-    if (arg == "--record")
-      std::fprintf(stderr, "nebla: --record needs a file name\n%s", kUsage);
-    else
-      std::fprintf(stderr, "nebla: unknown option: %s\n%s",
-                   nebla::platform::headless::quoted(arg).c_str(), kUsage);
-    status = 2;
-    return std::nullopt;
   }
-  return record;
+  return Parsed::Run;
 }
+
+// The X11 window to draw into, if any: --window-id, the (virtual) root, or
+// the screensaver's window. False after telling why there is none.
+bool findTarget(const Options& options, std::optional<unsigned long>& target) {
+  namespace x11 = nebla::platform::sdl::x11;
+  const char* saver = std::getenv("XSCREENSAVER_WINDOW");
+  std::optional<std::string> text = options.windowId;
+  if (!text && saver != nullptr && saver[0] != '\0') text = saver;
+  if (!text && !options.root) return true;
+  std::optional<unsigned long> id;
+  if (text && !(id = x11::parseWindowId(*text))) {
+    std::fprintf(stderr, "nebla: not a window id: %s\n",
+                 nebla::platform::headless::quoted(*text).c_str());
+    return false;
+  }
+  std::string why;
+  target = x11::findWindow(id, why);
+  if (!target)
+    std::fprintf(stderr, "nebla: cannot draw into window %s: %s\n", text ? text->c_str() : "root",
+                 why.c_str());
+  return target.has_value();
+}
+
+// A screensaver's working directory is the user's home; its log goes where
+// a desktop program keeps its state, $XDG_STATE_HOME/nebla.
+void enterStateDirectory() {
+  namespace fs = std::filesystem;
+  const char* state = std::getenv("XDG_STATE_HOME");
+  const char* home = std::getenv("HOME");
+  fs::path dir;
+  if (state != nullptr && state[0] == '/')
+    dir = fs::path(state) / "nebla";
+  else if (home != nullptr && home[0] != '\0')
+    dir = fs::path(home) / ".local" / "state" / "nebla";
+  std::error_code error;
+  if (!dir.empty()) fs::create_directories(dir, error);
+  if (!dir.empty() && !error) fs::current_path(dir, error);
+  if (dir.empty() || error)
+    std::fprintf(stderr, "nebla: no state directory for the log (%s): %s\n", dir.c_str(),
+                 dir.empty() ? "HOME is not set" : error.message().c_str());
+}
+
+// The keys that give the starting look, pressed before anything else.
+std::vector<int> startingKeys(const Options& options) {
+  std::vector<int> keys;
+  if (options.scheme) keys.push_back('0' + *options.scheme % 10);
+  if (options.light) keys.push_back(nebla::platform::VK_SPACE);
+  return keys;
+}
+
+std::uint32_t freshSeed() { return std::random_device{}(); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace nebla;
-  int status = 0;
-  std::optional<std::string> recordPath = parseOptions(argc, argv, status);
-  if (!recordPath) return status;
+  Options options;
+  switch (parseOptions(argc, argv, options)) {
+    case Parsed::Done: return 0;
+    case Parsed::Refused: return 2;
+    case Parsed::Run: break;
+  }
+  std::optional<unsigned long> target;
+  if (!findTarget(options, target)) return 2;
   // The record file is made before anything else, so that a bad name is
   // told at once and no window opens for a session that would be lost.
   platform::headless::SessionRecorder recorder;
   std::string error;
-  if (!recordPath->empty() && !recorder.open(*recordPath, error)) {
-    std::fprintf(stderr, "nebla: cannot record to %s: %s\n", recordPath->c_str(), error.c_str());
+  if (!options.record.empty() && !recorder.open(options.record, error)) {
+    std::fprintf(stderr, "nebla: cannot record to %s: %s\n", options.record.c_str(), error.c_str());
     return 2;
   }
   SDL_SetMainReady();
   SdlBackend backend;
+  if (target) {
+    backend.adoptWindow(*target);
+    app::playOutro(false);
+    enterStateDirectory();
+  }
   backend.setScreenshotReport([&backend](const std::string& fileName, const std::string& failure) {
     reportScreenshot(backend, fileName, failure);
   });
-  if (!recordPath->empty()) {
+  platform::pilot::PilotBackend hand(backend);
+  hand.pressAtStart(startingKeys(options));
+  if (options.autopilot.value_or(target.has_value())) hand.fly(freshSeed());
+  if (!options.record.empty()) {
     recorder.setFailureReport([&](const std::string& reason) {
-      std::fprintf(stderr, "nebla: recording stopped: cannot write %s: %s\n", recordPath->c_str(),
-                   reason.c_str());
+      std::fprintf(stderr, "nebla: recording stopped: cannot write %s: %s\n",
+                   options.record.c_str(), reason.c_str());
       backend.showNote("recording stopped: " + reason);
     });
     platform::setInputObserver([&recorder](const platform::InputEvent& e) { recorder.record(e); });
   }
-  platform::setBackend(&backend);
+  platform::setBackend(&hand);
   particles::HelperThread::setEnabled(particles::HelperThread::requested());
-  status = app::WinMain(platform::GetModuleHandleA(nullptr), nullptr, nullptr, 0);
+  int status = app::WinMain(platform::GetModuleHandleA(nullptr), nullptr, nullptr, 0);
   platform::setInputObserver(nullptr);
   platform::setBackend(nullptr);
   return status;

@@ -95,9 +95,14 @@ void fillBars(SDL_Surface* surface, const Rect& picture, Uint32 black) {
 
 Presenter::~Presenter() { close(); }
 
-bool Presenter::open(SDL_Window* window) {
+bool Presenter::open(SDL_Window* window, bool software) {
   if (renderer_ != nullptr || surfaceMode_) return true;
   window_ = window;
+  if (software) {
+    if (openSurface()) return true;
+    renderer_ = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE);
+    return renderer_ != nullptr;
+  }
   renderer_ = SDL_CreateRenderer(window, -1, 0);
   if (renderer_ != nullptr && hardwareRenderer(renderer_)) return true;
   if (renderer_ != nullptr) SDL_DestroyRenderer(renderer_);

@@ -27,8 +27,10 @@ class Presenter {
   Presenter& operator=(const Presenter&) = delete;
   ~Presenter();
 
-  // DirectDrawCreate: a way to draw into the window; false if none.
-  bool open(SDL_Window* window);
+  // DirectDrawCreate: a way to draw into the window; false if none. With
+  // software, no graphics hardware is tried: the root window takes no
+  // OpenGL context, and another program's window is not given one.
+  bool open(SDL_Window* window, bool software = false);
   // SetDisplayMode: the size of the picture the program will present.
   bool setImageSize(int width, int height);
   // Release of the DirectDraw object, and the window going away.

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -12,6 +13,8 @@
 #include "platform/icon.h"
 #include "platform/png/png_writer.h"
 #include "platform/sdl/keymap.h"
+#include "platform/sdl/x11_target.h"
+#include "platform/user.h"
 #include "platform/viewport.h"
 
 namespace nebla::platform::sdl {
@@ -75,6 +78,19 @@ bool invisibleDriver(const char* name) {
 
 bool altHeld(const SDL_Keysym& key) { return (key.mod & KMOD_ALT) != 0; }
 
+volatile std::sig_atomic_t endSignalled = 0;
+
+void noteEndSignal(int) { endSignalled = 1; }
+
+// A screensaver is stopped with SIGTERM; SIGINT is the same at a terminal.
+void catchEndSignals() {
+  struct sigaction action {};
+  action.sa_handler = noteEndSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+}
+
 }  // namespace
 
 SdlBackend::~SdlBackend() {
@@ -84,7 +100,25 @@ SdlBackend::~SdlBackend() {
   SDL_Quit();
 }
 
-DWORD SdlBackend::now() { return SDL_GetTicks(); }
+// Once the end is asked for in another program's window, the clock leaps
+// a second at every reading, so that a pause the program is in (the
+// set-up's two seconds) is over at once and its loop sees Escape.
+DWORD SdlBackend::now() {
+  if (adopted_ != 0 && endRequested()) endingLeap_ += 1000;
+  return SDL_GetTicks() + endingLeap_;
+}
+
+// SDL's own signal handlers would turn SIGTERM into a close request, which
+// the program ignores.
+void SdlBackend::adoptWindow(unsigned long window) {
+  adopted_ = window;
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  catchEndSignals();
+}
+
+bool SdlBackend::endRequested() const {
+  return endSignalled != 0 || adoptedGone_ || (adopted_ != 0 && x11::windowGone());
+}
 
 // The program polls without waiting; with nothing pending the backend
 // sleeps until the next timer tick is due or input arrives, whichever comes
@@ -119,11 +153,18 @@ void SdlBackend::takeInput(std::vector<InputEvent>& events) {
   // polls reflects: SDL_PollEvent would stop at the end of an earlier pump
   // and leave a quitting key's own event behind.
   SDL_PumpEvents();
-  while (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) == 1)
-    handle(event, events);
+  while (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) == 1) {
+    if (adopted_ != 0)
+      handleAdopted(event);
+    else
+      handle(event, events);
+  }
 }
 
-bool SdlBackend::keyDown(int key) { return videoStarted_ && virtualKeyHeld(key); }
+bool SdlBackend::keyDown(int key) {
+  if (adopted_ != 0) return key == VK_ESCAPE && endRequested();
+  return videoStarted_ && virtualKeyHeld(key);
+}
 
 // Some SDL builds fall back to a driver that draws nowhere when no display
 // is reachable; only a user who asks for such a driver by name gets it.
@@ -157,6 +198,10 @@ void SdlBackend::windowCreated(const WindowInfo& info) {
     imageWidth_ = info.width;
     imageHeight_ = info.height;
   }
+  if (adopted_ != 0) {
+    adoptedWindowCreated();
+    return;
+  }
   SDL_Rect bounds{SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, imageWidth_, imageHeight_};
   SDL_GetDisplayBounds(0, &bounds);
   SDL_ClearError();
@@ -172,6 +217,30 @@ void SdlBackend::windowCreated(const WindowInfo& info) {
   SDL_ShowCursor(pointerVisible_ ? SDL_ENABLE : SDL_DISABLE);
 }
 
+// The other program's window keeps its title, icon and pointer. Its
+// destruction arrives as a window-system message.
+void SdlBackend::adoptedWindowCreated() {
+  x11::guardErrors(adopted_);
+  SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
+  SDL_ClearError();
+  window_ = SDL_CreateWindowFrom(reinterpret_cast<const void*>(adopted_));
+  if (window_ == nullptr) {
+    reportSdlFailure("cannot draw into window " + std::to_string(adopted_));
+    return;
+  }
+  x11::watchWindow(window_);
+}
+
+// Only what concerns the picture: a new size, a repaint, the window's end.
+void SdlBackend::handleAdopted(const SDL_Event& event) {
+  if (event.type == SDL_SYSWMEVENT && x11::destroyedBy(*event.syswm.msg, adopted_))
+    adoptedGone_ = true;
+  if (event.type != SDL_WINDOWEVENT) return;
+  if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED ||
+      event.window.event == SDL_WINDOWEVENT_EXPOSED)
+    presenter_.redraw();
+}
+
 void SdlBackend::windowDestroyed() {
   presenter_.close();
   if (window_ != nullptr) SDL_DestroyWindow(window_);
@@ -182,7 +251,7 @@ void SdlBackend::windowDestroyed() {
 bool SdlBackend::openDisplay() {
   if (window_ == nullptr) return false;
   SDL_ClearError();
-  if (presenter_.open(window_)) return true;
+  if (presenter_.open(window_, adopted_ != 0)) return true;
   reportSdlFailure("cannot draw into the window");
   return false;
 }
@@ -206,7 +275,7 @@ void SdlBackend::present(const Presentation& frame) { presenter_.show(frame); }
 
 void SdlBackend::setPointerVisible(bool visible) {
   pointerVisible_ = visible;
-  if (videoStarted_) SDL_ShowCursor(visible ? SDL_ENABLE : SDL_DISABLE);
+  if (videoStarted_ && adopted_ == 0) SDL_ShowCursor(visible ? SDL_ENABLE : SDL_DISABLE);
 }
 
 void SdlBackend::handle(const SDL_Event& event, std::vector<InputEvent>& events) {

@@ -1,0 +1,61 @@
+// A backend that adds a virtual hand's input to another backend's: key
+// presses for the starting look (a colour ramp, the light) and, when asked,
+// the autopilot. Its events go through the same input queue as the real
+// mouse and keys, so the program cannot tell them apart and a session
+// recorder writes them down like any other input.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "platform/backend.h"
+#include "platform/pilot/autopilot.h"
+
+namespace nebla::platform::pilot {
+
+class PilotBackend final : public Backend {
+ public:
+  // Everything but the input is the inner backend's; the caller keeps it
+  // alive while this one is installed.
+  explicit PilotBackend(Backend& inner) : inner_(inner) {}
+
+  // Keys pressed and released, in this order, before anything else the
+  // hand does. Call before the program starts.
+  void pressAtStart(const std::vector<int>& keys);
+  // Turns the autopilot on with this seed. Call before the program starts.
+  void fly(std::uint32_t seed) { autopilot_.emplace(seed); }
+
+  // The inner backend's input, then the hand's events that are due. The
+  // hand's clock starts at the first call (after the program's set-up),
+  // and its events carry times on the inner backend's clock. Once the
+  // inner backend holds Escape, the hand adds nothing more.
+  void takeInput(std::vector<InputEvent>& events) override;
+  // Held by the inner backend's user or by the hand (keys and buttons).
+  bool keyDown(int key) override;
+
+  DWORD now() override { return inner_.now(); }
+  void idle(std::optional<DWORD> nextTimerDue) override { inner_.idle(nextTimerDue); }
+  void busyWait() override { inner_.busyWait(); }
+  bool openDisplay() override { return inner_.openDisplay(); }
+  bool setDisplayMode(DWORD width, DWORD height, DWORD bitsPerPixel) override {
+    return inner_.setDisplayMode(width, height, bitsPerPixel);
+  }
+  void closeDisplay() override { inner_.closeDisplay(); }
+  void present(const Presentation& frame) override { inner_.present(frame); }
+  void setPointerVisible(bool visible) override { inner_.setPointerVisible(visible); }
+  void windowCreated(const WindowInfo& info) override { inner_.windowCreated(info); }
+  void windowDestroyed() override { inner_.windowDestroyed(); }
+
+ private:
+  void hold(const InputEvent& event);
+
+  Backend& inner_;
+  std::vector<InputEvent> opening_;
+  std::optional<Autopilot> autopilot_;
+  std::optional<DWORD> start_;
+  std::set<int> held_;
+};
+
+}  // namespace nebla::platform::pilot
