@@ -14,6 +14,7 @@
 
 #include "app/entry.h"
 #include "capture_options.h"
+#include "host.h"
 #include "particles/helper_thread.h"
 #include "platform/fault.h"
 #include "platform/headless/headless.h"
@@ -21,9 +22,6 @@
 #include "platform/headless/session_recorder.h"
 #include "progress.h"
 #include "video_writer.h"
-#ifndef __EMSCRIPTEN__
-#include "platform/png/png_writer.h"
-#endif
 
 namespace {
 
@@ -31,25 +29,6 @@ using namespace nebla;
 using platform::headless::PresentedFrame;
 
 using tools::CaptureOptions;
-
-// The WebAssembly build runs under node for its frame hash, with no PNG
-// library and no processes; it refuses --png and --video.
-#ifdef __EMSCRIPTEN__
-constexpr bool kFilesBuilt = false;
-#else
-constexpr bool kFilesBuilt = true;
-#endif
-
-bool writeFramePng(const std::string& path, const PresentedFrame& frame) {
-#ifdef __EMSCRIPTEN__
-  (void)path;
-  (void)frame;
-  return false;
-#else
-  return platform::png::writePng(path, frame.pixels.data(), frame.width, frame.height,
-                                 static_cast<std::int32_t>(frame.width), frame.palette.data());
-#endif
-}
 
 // The frames' directory exists and takes files, or the run does not start.
 bool prepareDirectory(const std::string& dir) {
@@ -104,7 +83,7 @@ class Recorder {
     char name[32];
     std::snprintf(name, sizeof name, "frame-%05u.png", count_);
     std::string path = options_.pngDir + "/" + name;
-    if (!writeFramePng(path, frame)) {
+    if (!tools::host::writeFramePng(path, frame)) {
       std::fprintf(stderr, "nebla-capture: cannot write %s\n", path.c_str());
       writeFailed_ = true;
     }
@@ -120,39 +99,10 @@ class Recorder {
 // The last guards against a run that cannot end, both for fault rules that
 // take away what the program needs to quit. Failing PeekMessageA or
 // GetTickCount every time keeps the program in a loop that presents
-// nothing: when no frame has come for kStuckSeconds of real time, the run is
-// given up (frame steps take milliseconds, so a working run never waits that
-// long). Failing GetAsyncKeyState or PostQuitMessage lets it run on
-// without ending: the EndingGuard below.
+// nothing: the watchdog (host.h) gives such a run up. Failing
+// GetAsyncKeyState or PostQuitMessage lets it run on without ending: the
+// EndingGuard below.
 std::atomic<std::uint32_t> framesSinceAlarm{0};
-
-// The WebAssembly build has no signals; it runs only under tests.
-#ifndef __EMSCRIPTEN__
-constexpr unsigned kStuckSeconds = 10;
-
-void watchdog(int) {
-  if (framesSinceAlarm.exchange(0) != 0) {
-    alarm(kStuckSeconds);
-    return;
-  }
-  const char message[] =
-      "nebla-capture: no frame for 10 s of real time: the program cannot end (a --fail rule?); "
-      "giving up\n";
-  ssize_t written = write(2, message, sizeof message - 1);
-  (void)written;
-  std::_Exit(4);
-}
-
-void startWatchdog() {
-  std::signal(SIGALRM, watchdog);
-  alarm(kStuckSeconds);
-}
-
-void stopWatchdog() { alarm(0); }
-#else
-void startWatchdog() {}
-void stopWatchdog() {}
-#endif
 
 // Virtual time the program gets to end (the outro takes seconds) once
 // Escape is held; after that the run is given up, as above.
@@ -288,7 +238,7 @@ void printSummary(const CaptureOptions& options, const Recorder& recorder, doubl
 std::optional<int> readInput(int argc, char** argv, CaptureOptions& options,
                              std::vector<platform::InputEvent>& events) {
   std::string error;
-  switch (tools::parseCaptureOptions(argc, argv, kFilesBuilt, options, error)) {
+  switch (tools::parseCaptureOptions(argc, argv, tools::host::kFilesBuilt, options, error)) {
     case tools::ParseResult::Help: std::fputs(tools::kCaptureUsage, stdout); return 0;
     case tools::ParseResult::Refused:
       std::fprintf(stderr, "nebla-capture: %s\n", error.c_str());
@@ -375,11 +325,11 @@ int main(int argc, char** argv) {
   // Recording is about throughput: the second thread takes part of each
   // frame step (NEBLA_THREADS=1 keeps to one).
   particles::HelperThread::setEnabled(true);
-  startWatchdog();
+  tools::host::startWatchdog(framesSinceAlarm);
   auto start = std::chrono::steady_clock::now();
   int status = app::WinMain(platform::GetModuleHandleA(nullptr), nullptr, nullptr, 0);
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  stopWatchdog();
+  tools::host::stopWatchdog();
   platform::setInputObserver(nullptr);
   return capture.finish(status, seconds);
 }

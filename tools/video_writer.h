@@ -55,9 +55,11 @@ class VideoWriter {
   std::uint64_t framesWritten() const { return written_; }
 
  private:
+  // The system's part (host_posix.cpp; host_bare.cpp has no ffmpeg).
   bool startFfmpeg(std::vector<std::string> args, std::string& error);
-  bool writeHeld(std::uint64_t upTo);
+  bool writeToFfmpeg(const std::uint8_t* data, std::size_t size);  // all of it, or errno set
   bool waitForFfmpeg(std::string& error);
+  bool writeHeld(std::uint64_t upTo);
 
   std::string path_;
   std::string temporary_;

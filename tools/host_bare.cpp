@@ -1,0 +1,36 @@
+// The capture tool where it only hashes and times runs: the WebAssembly
+// build under node and the Windows build. There is no PNG library and no
+// ffmpeg to start (the command line refuses --png and --video before a
+// writer is made), and no timer signal for the watchdog.
+#include "host.h"
+#include "video_writer.h"
+
+namespace nebla::tools {
+namespace host {
+
+const bool kFilesBuilt = false;
+
+bool writeFramePng(const std::string&, const platform::headless::PresentedFrame&) { return false; }
+
+void startWatchdog(std::atomic<std::uint32_t>&) {}
+
+void stopWatchdog() {}
+
+}  // namespace host
+
+bool VideoWriter::startFfmpeg(std::vector<std::string>, std::string& error) {
+  error = "this build cannot start ffmpeg";
+  return false;
+}
+
+bool VideoWriter::writeToFfmpeg(const std::uint8_t*, std::size_t) { return false; }
+
+bool VideoWriter::waitForFfmpeg(std::string& error) {
+  error = "this build cannot start ffmpeg";
+  return false;
+}
+
+// Nothing was ever started.
+void VideoWriter::abandon() {}
+
+}  // namespace nebla::tools
