@@ -304,7 +304,7 @@ void Win32Backend::setPointerVisible(bool visible) {
 bool Win32Backend::onMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam,
                              std::intptr_t& result) {
   using Kind = InputEvent::Kind;
-  if (options_.mode == Mode::ScreenSaver) onScreenSaverInput(message, lParam);
+  if (options_.mode == Mode::ScreenSaver) onScreenSaverInput(message, wParam, lParam);
   switch (message) {
     case WM_PAINT: {
       ::PAINTSTRUCT paint;
@@ -397,7 +397,8 @@ bool Win32Backend::trackPointer(int windowX, int windowY) {
 
 // A key, a click or a real movement of the pointer ends the screensaver, as
 // does another program taking the focus.
-void Win32Backend::onScreenSaverInput(unsigned message, std::intptr_t lParam) {
+void Win32Backend::onScreenSaverInput(unsigned message, std::uintptr_t wParam,
+                                      std::intptr_t lParam) {
   switch (message) {
     case WM_MOUSEMOVE: {
       int x = GET_X_LPARAM(lParam);
@@ -419,7 +420,7 @@ void Win32Backend::onScreenSaverInput(unsigned message, std::intptr_t lParam) {
     case WM_SYSKEYDOWN:
     case WM_CLOSE: dismiss(); break;
     case WM_ACTIVATEAPP:
-      if (!static_cast<bool>(lParam)) dismiss();
+      if (wParam == 0) dismiss();
       break;
     default: break;
   }

@@ -73,7 +73,7 @@ class Win32Backend final : public Backend {
   void push(InputEvent::Kind kind, int key = 0);
   bool onKey(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
   bool onMouse(unsigned message, std::intptr_t lParam);
-  void onScreenSaverInput(unsigned message, std::intptr_t lParam);
+  void onScreenSaverInput(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
   bool trackPointer(int windowX, int windowY);
   Rect pictureRect() const;
   void draw();
