@@ -7,7 +7,9 @@ Alt+Enter gives a window and back, and Escape ends it with status 0.
 Nebla.scr /s shows the text writer full screen, takes no notice of the
 pointer's jitter and ends on a key, and on a real movement; the settings
 dialog (/c) stores its choices in the registry, and the screensaver then
-starts with them; damaged arguments end it quietly with no window.
+starts with them; in a preview window (/p) its window follows the
+preview's size and ends when the preview closes; damaged arguments end it
+quietly with no window.
 
 Usage: e2e_wine.py BUILD_DIR SHOTS_DIR
 Needs Xvfb, xdotool, ImageMagick and Wine (tests/windows/wine-run).
@@ -289,6 +291,16 @@ def test_settings(build, shots, work):
         subprocess.run([WINE, "reg", "delete", r"HKCU\Software\Nebla", "/f"], capture_output=True)
 
 
+def test_preview(build, work):
+    log("Nebla.scr /p: its window in the preview follows the size and goes with it")
+    host = subprocess.run([WINE, os.path.join(build, "preview_host.exe"),
+                           os.path.join(build, "Nebla.scr"), "3"],
+                          cwd=work, capture_output=True, timeout=120)
+    said = host.stdout.decode(errors="replace").replace("\r", "").strip()
+    log("the preview host says: " + " / ".join(said.splitlines()))
+    check(host.returncode == 0, "the preview failed: " + said)
+
+
 def test_bad_arguments(build, work):
     for args in (["/x"], ["/p"], ["/p", "abc"], ["/p:0"], ["/c", "12x"], ["/sx"], ["hello"]):
         log("Nebla.scr %s ends quietly" % " ".join(args))
@@ -311,6 +323,7 @@ def main():
             test_window(build, shots, work)
             test_screensaver(build, shots, work)
             test_settings(build, shots, work)
+            test_preview(build, work)
             test_bad_arguments(build, work)
     except Failure as failure:
         print("FAIL: %s" % failure, flush=True)
