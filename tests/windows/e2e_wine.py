@@ -3,7 +3,8 @@
 
 nebla.exe opens a full-screen window with the picture at twice its size,
 smoke appears under a drag made with xdotool, PrintScreen saves a .bmp,
-Alt+Enter gives a window and back, and Escape ends it with status 0.
+Alt+Enter gives a window and back, and Escape ends it with status 0, as
+does a close request (Alt+F4).
 Nebla.scr /s shows the text writer full screen, takes no notice of the
 pointer's jitter and ends on a key, and on a real movement; the settings
 dialog (/c) stores its choices in the registry, and the screensaver then
@@ -206,6 +207,17 @@ def test_window(build, shots, work):
         hold_key("Escape")
         status = program.wait(30)
         check(status == 0, "exit status %s after Escape" % status)
+    finally:
+        program.stop()
+
+    log("nebla.exe: Alt+F4 asks the window to close, which ends it like Escape")
+    program = Program(os.path.join(build, "nebla.exe"), cwd=work)
+    try:
+        window("Nebla")
+        time.sleep(3.5)
+        hold_key("alt+F4", 0.2)
+        status = program.wait(30)
+        check(status == 0, "exit status %s after Alt+F4" % status)
     finally:
         program.stop()
 
