@@ -94,6 +94,9 @@ std::string screenshotName() {
 }  // namespace
 
 Win32Backend::Win32Backend(Options options) : options_(std::move(options)) {
+  // The window is measured in the display's own pixels; otherwise the
+  // system would stretch it, blurred, on a display scaled above 100 %.
+  ::SetProcessDPIAware();
   // Waits end within a millisecond of their time, not on the default
   // 15.6 ms scheduler tick.
   ::timeBeginPeriod(1);
