@@ -265,21 +265,14 @@ Rect Win32Backend::pictureRect() const {
 }
 
 // The picture through its palette with StretchDIBits, which repeats whole
-// pixels at whole multiples; black around it.
+// pixels at whole multiples; black around it, and black all over until the
+// first frame.
 void Win32Backend::draw() {
-  if (window_ == nullptr || !hasFrame_) return;
+  if (window_ == nullptr) return;
   ::HWND window = handle(window_);
   ::RECT client{};
   ::GetClientRect(window, &client);
-  Rect p = pictureRect();
-  struct {
-    ::BITMAPINFOHEADER header;
-    ::RGBQUAD colours[256];
-  } info{};
-  info.header = {
-      sizeof(::BITMAPINFOHEADER), imageWidth_, -imageHeight_, 1, 8, BI_RGB, 0, 0, 0, 256, 0};
-  for (int i = 0; i < 256; ++i)
-    info.colours[i] = {palette_[i].peBlue, palette_[i].peGreen, palette_[i].peRed, 0};
+  Rect p = hasFrame_ ? pictureRect() : Rect{};
   ::HDC dc = ::GetDC(window);
   auto black = static_cast<::HBRUSH>(::GetStockObject(BLACK_BRUSH));
   ::RECT bars[] = {{0, 0, client.right, p.y},
@@ -288,9 +281,19 @@ void Win32Backend::draw() {
                    {p.x + p.w, p.y, client.right, p.y + p.h}};
   for (const ::RECT& bar : bars)
     if (bar.right > bar.left && bar.bottom > bar.top) ::FillRect(dc, &bar, black);
-  ::SetStretchBltMode(dc, COLORONCOLOR);
-  ::StretchDIBits(dc, p.x, p.y, p.w, p.h, 0, 0, imageWidth_, imageHeight_, pixels_.data(),
-                  reinterpret_cast<::BITMAPINFO*>(&info), DIB_RGB_COLORS, SRCCOPY);
+  if (hasFrame_) {
+    struct {
+      ::BITMAPINFOHEADER header;
+      ::RGBQUAD colours[256];
+    } info{};
+    info.header = {
+        sizeof(::BITMAPINFOHEADER), imageWidth_, -imageHeight_, 1, 8, BI_RGB, 0, 0, 0, 256, 0};
+    for (int i = 0; i < 256; ++i)
+      info.colours[i] = {palette_[i].peBlue, palette_[i].peGreen, palette_[i].peRed, 0};
+    ::SetStretchBltMode(dc, COLORONCOLOR);
+    ::StretchDIBits(dc, p.x, p.y, p.w, p.h, 0, 0, imageWidth_, imageHeight_, pixels_.data(),
+                    reinterpret_cast<::BITMAPINFO*>(&info), DIB_RGB_COLORS, SRCCOPY);
+  }
   ::ReleaseDC(window, dc);
 }
 
