@@ -306,7 +306,7 @@ def test_settings(build, shots, work):
 def test_preview(build, work):
     log("Nebla.scr /p: its window in the preview follows the size and goes with it")
     host = subprocess.run([WINE, os.path.join(build, "preview_host.exe"),
-                           os.path.join(build, "Nebla.scr"), "3"],
+                           os.path.join(build, "Nebla.scr"), "2"],
                           cwd=work, capture_output=True, timeout=120)
     said = host.stdout.decode(errors="replace").replace("\r", "").strip()
     log("the preview host says: " + " / ".join(said.splitlines()))
