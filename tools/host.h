@@ -1,8 +1,10 @@
 // What the capture tool needs from its system beyond standard C++: PNG
 // files, a running ffmpeg and a watchdog timer. The Linux build has them
-// all (host_posix.cpp); the WebAssembly and Windows builds have none of them
-// (host_bare.cpp), and their command line refuses --png and --video. CMake's
-// NEBLA_CAPTURE_FILES picks the file.
+// all (host_posix.cpp); the WebAssembly and Windows builds have no files
+// and no ffmpeg (host_bare.cpp), and their command line refuses --png and
+// --video; Windows watches with a thread (watchdog_thread.cpp), WebAssembly
+// not at all (watchdog_none.cpp). CMake's NEBLA_CAPTURE_FILES picks the
+// files.
 #pragma once
 
 #include <atomic>
@@ -22,7 +24,7 @@ bool writeFramePng(const std::string& path, const platform::headless::PresentedF
 
 // Gives the run up with status 4 when `framesSince` has not grown for 10 s
 // of real time (the tool adds 1 for every frame): a fault rule can keep the
-// program from ever presenting again. A build without timers watches
+// program from ever presenting again. The WebAssembly build watches
 // nothing. Stopped before the tool prints its summary.
 void startWatchdog(std::atomic<std::uint32_t>& framesSince);
 void stopWatchdog();

@@ -1,7 +1,8 @@
 // The capture tool where it only hashes and times runs: the WebAssembly
 // build under node and the Windows build. There is no PNG library and no
 // ffmpeg to start (the command line refuses --png and --video before a
-// writer is made), and no timer signal for the watchdog.
+// writer is made). The watchdog is in watchdog_thread.cpp (Windows) or
+// watchdog_none.cpp (WebAssembly).
 #include "host.h"
 #include "video_writer.h"
 
@@ -11,10 +12,6 @@ namespace host {
 const bool kFilesBuilt = false;
 
 bool writeFramePng(const std::string&, const platform::headless::PresentedFrame&) { return false; }
-
-void startWatchdog(std::atomic<std::uint32_t>&) {}
-
-void stopWatchdog() {}
 
 }  // namespace host
 
