@@ -16,14 +16,16 @@ compare() {
   name=$1
   threads=$2
   shift 2
-  want=$(NEBLA_THREADS=$threads "$native" "$@" --hash 2>/dev/null | grep '^frames ')
-  got=$(NEBLA_THREADS=$threads "$wine" "$windows" "$@" --hash 2>/dev/null | tr -d '\r' |
+  want=$(NEBLA_THREADS=$threads "$native" "$@" --hash 2>linux.err | grep '^frames ')
+  got=$(NEBLA_THREADS=$threads "$wine" "$windows" "$@" --hash 2>windows.err | tr -d '\r' |
     grep '^frames ')
   if [ -n "$want" ] && [ "$want" = "$got" ]; then
     echo "ok   $name: $want"
     passed=$((passed + 1))
   else
     echo "FAIL $name: Linux '$want', Windows '$got'"
+    echo "Linux said:" && tail -3 linux.err
+    echo "Windows said:" && tr -d '\r' <windows.err | tail -3
     failed=$((failed + 1))
   fi
 }
@@ -35,5 +37,6 @@ compare "the README's session" "" --script "$src/docs/session.script"
 compare "the README's stills" "" --script "$src/docs/stills.script"
 compare "no input, 100 frame steps" "" --frames 100
 compare "a failing Flip every frame, 50 frame steps" "" --frames 50 --fail Flip
+rm -f linux.err windows.err
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

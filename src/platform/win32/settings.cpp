@@ -32,7 +32,7 @@ void fillDialog(::HWND dialog, const ScreenSaverSettings& settings) {
   ::HWND ramps = ::GetDlgItem(dialog, NEBLA_SETTINGS_RAMP);
   for (int item = 0; item < 10; ++item) {
     wchar_t text[32];
-    ::wsprintfW(text, L"Ramp %d (key %d)", rampOfItem(item), rampOfItem(item));
+    ::wsprintfW(text, L"Ramp %d", rampOfItem(item));
     ::SendMessageW(ramps, CB_ADDSTRING, 0, reinterpret_cast<::LPARAM>(text));
   }
   ::SendMessageW(ramps, CB_SETCURSEL, static_cast<::WPARAM>(itemOfRamp(settings.ramp)), 0);
