@@ -160,6 +160,21 @@ def colour_sums(raw, rect):
     return sums
 
 
+def sharp_at_twice(raw, rect):
+    """Whether every picture pixel in the rectangle is a block of 2 x 2
+    equal screen pixels (the picture starts at an even row and column)."""
+    x0, y0, w, h = rect
+    for y in range(y0, y0 + h, 2):
+        top = raw[(y * SCREEN_W + x0) * 3:(y * SCREEN_W + x0 + w) * 3]
+        below = raw[((y + 1) * SCREEN_W + x0) * 3:((y + 1) * SCREEN_W + x0 + w) * 3]
+        if top != below:
+            return False
+        for x in range(0, w * 3, 6):
+            if top[x:x + 3] != top[x + 3:x + 6]:
+                return False
+    return True
+
+
 def hold_key(name, seconds=0.4):
     """The program polls its keys; a tap shorter than one pass can be lost."""
     xdotool("keydown", name)
@@ -190,6 +205,7 @@ def test_window(build, shots, work):
         log("lit pixels in the drag area: %d before, %d after" % (lit_pixels(before, area),
                                                                  lit_pixels(after, area)))
         check(gain > 500, "no smoke appeared under the drag (%d more lit pixels)" % gain)
+        check(sharp_at_twice(after, area), "the picture is not drawn at twice its size, sharp")
 
         xdotool("key", "Print")
         bmp = wait_until("the screenshot file", 10, lambda: [
