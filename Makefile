@@ -2,7 +2,8 @@
 # `make package` builds the Debian package,
 # `make check` is the quick loop (release build, unit tests only),
 # `make bench` runs the benchmarks, `make web` builds the page and
-# `make serve` serves it on localhost.
+# `make serve` serves it on localhost; `make windows` cross-compiles the
+# Windows programs and their zip.
 PORT ?= 8080
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 RELEASE := build/release
@@ -10,6 +11,7 @@ ASAN := build/asan
 BENCH := build/bench
 WEB := build/web
 FUZZ := build/fuzz
+WINDOWS := build/windows
 # Seconds each fuzzer runs: briefly in `make test`, longer in `make fuzz`.
 FUZZ_TEST_SECONDS ?= 15
 FUZZ_SECONDS ?= 300
@@ -17,7 +19,7 @@ FUZZ_SECONDS ?= 300
 EMENV := NODE_PATH=/usr/share/nodejs
 CMAKE_GEN := -G Ninja
 
-.PHONY: all deps run-deps run package check format soak test test-release test-asan test-fuzz fuzz bench test-web web web-bench web-test-deps serve clean
+.PHONY: all deps run-deps run package check format soak test test-release test-asan test-fuzz fuzz bench test-web web web-bench web-test-deps serve windows test-windows clean
 
 all: $(RELEASE)/build.ninja
 	cmake --build $(RELEASE) -j $(JOBS)
@@ -64,6 +66,7 @@ test: deps
 	$(MAKE) --no-print-directory test-asan
 	$(MAKE) --no-print-directory test-fuzz
 	$(MAKE) --no-print-directory test-web
+	$(MAKE) --no-print-directory test-windows
 
 # Configured again, since a build made by `make run` before the test
 # packages were installed has no tests.
@@ -124,6 +127,24 @@ web-test-deps:
 serve: web
 	@echo "Nebla is at http://localhost:$(PORT)/ (Ctrl+C stops the server)"
 	cd $(WEB) && python3 -m http.server $(PORT) --bind 127.0.0.1
+
+# The Windows build, cross-compiled with mingw-w64; its tests compare the
+# capture tool's frames with the Linux one's.
+$(WINDOWS)/build.ninja:
+	cmake -S . -B $(WINDOWS) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+	  -DNEBLA_NATIVE_CAPTURE=$(CURDIR)/$(RELEASE)/tools/nebla-capture
+
+# nebla.exe, Nebla.scr, nebla-capture.exe and nebla-windows.zip.
+windows: deps $(WINDOWS)/build.ninja
+	cmake --build $(WINDOWS) -j $(JOBS) --target nebla-zip
+
+# Under Wine: the particle pass's tests, the same frames as on Linux, and
+# the window and the screensaver in a virtual X server.
+test-windows: windows $(RELEASE)/build.ninja
+	cmake --build $(RELEASE) -j $(JOBS) --target nebla-capture
+	cmake --build $(WINDOWS) -j $(JOBS)
+	cd $(WINDOWS) && ctest --output-on-failure -j $(JOBS)
 
 clean:
 	rm -rf build out

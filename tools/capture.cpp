@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +13,7 @@
 
 #include "app/entry.h"
 #include "capture_options.h"
+#include "host.h"
 #include "particles/helper_thread.h"
 #include "platform/fault.h"
 #include "platform/headless/headless.h"
@@ -22,9 +22,6 @@
 #include "platform/pilot/pilot_backend.h"
 #include "progress.h"
 #include "video_writer.h"
-#ifndef __EMSCRIPTEN__
-#include "platform/png/png_writer.h"
-#endif
 
 namespace {
 
@@ -32,25 +29,6 @@ using namespace nebla;
 using platform::headless::PresentedFrame;
 
 using tools::CaptureOptions;
-
-// The WebAssembly build runs under node for its frame hash, with no PNG
-// library and no processes; it refuses --png and --video.
-#ifdef __EMSCRIPTEN__
-constexpr bool kFilesBuilt = false;
-#else
-constexpr bool kFilesBuilt = true;
-#endif
-
-bool writeFramePng(const std::string& path, const PresentedFrame& frame) {
-#ifdef __EMSCRIPTEN__
-  (void)path;
-  (void)frame;
-  return false;
-#else
-  return platform::png::writePng(path, frame.pixels.data(), frame.width, frame.height,
-                                 static_cast<std::int32_t>(frame.width), frame.palette.data());
-#endif
-}
 
 // The frames' directory exists and takes files, or the run does not start.
 bool prepareDirectory(const std::string& dir) {
@@ -105,7 +83,7 @@ class Recorder {
     char name[32];
     std::snprintf(name, sizeof name, "frame-%05u.png", count_);
     std::string path = options_.pngDir + "/" + name;
-    if (!writeFramePng(path, frame)) {
+    if (!tools::host::writeFramePng(path, frame)) {
       std::fprintf(stderr, "nebla-capture: cannot write %s\n", path.c_str());
       writeFailed_ = true;
     }
@@ -121,48 +99,10 @@ class Recorder {
 // The last guards against a run that cannot end, both for fault rules that
 // take away what the program needs to quit. Failing PeekMessageA or
 // GetTickCount every time keeps the program in a loop that presents
-// nothing: when no frame has come for kStuckSeconds of real time, the run is
-// given up (frame steps take milliseconds, so a working run never waits that
-// long). Failing GetAsyncKeyState or PostQuitMessage lets it run on
-// without ending: the EndingGuard below. Time spent writing a frame (a
-// busy disk, or ffmpeg slow to take the next picture) is the outputs'
-// time, not the program's, and never counts against it.
-std::atomic<std::uint32_t> framesSinceAlarm{0};
-std::atomic<bool> writingFrame{false};
-
-// The WebAssembly build has no signals; it runs only under tests.
-#ifndef __EMSCRIPTEN__
-using tools::kStuckSeconds;
-
-// Formatted before the alarm is set: the handler may only write it.
-char stuckMessage[160];
-int stuckMessageLength = 0;
-
-void watchdog(int) {
-  if (framesSinceAlarm.exchange(0) != 0 || writingFrame.load()) {
-    alarm(kStuckSeconds);
-    return;
-  }
-  ssize_t written = write(2, stuckMessage, static_cast<std::size_t>(stuckMessageLength));
-  (void)written;
-  std::_Exit(tools::kExitGivenUp);
-}
-
-void startWatchdog() {
-  stuckMessageLength = std::snprintf(
-      stuckMessage, sizeof stuckMessage,
-      "nebla-capture: no frame for %u s of real time: the program cannot end (a --fail rule?); "
-      "giving up\n",
-      kStuckSeconds);
-  std::signal(SIGALRM, watchdog);
-  alarm(kStuckSeconds);
-}
-
-void stopWatchdog() { alarm(0); }
-#else
-void startWatchdog() {}
-void stopWatchdog() {}
-#endif
+// nothing: the watchdog (host.h) gives such a run up. Failing
+// GetAsyncKeyState or PostQuitMessage lets it run on without ending: the
+// EndingGuard below.
+tools::host::Pulse pulse;
 
 // Virtual time the program gets to end (the outro takes seconds) once
 // Escape is held; after that the run is given up, as above.
@@ -297,7 +237,7 @@ void printSummary(const CaptureOptions& options, const Recorder& recorder, doubl
 std::optional<int> readInput(int argc, char** argv, CaptureOptions& options,
                              std::vector<platform::InputEvent>& events) {
   std::string error;
-  switch (tools::parseCaptureOptions(argc, argv, kFilesBuilt, options, error)) {
+  switch (tools::parseCaptureOptions(argc, argv, tools::host::kFilesBuilt, options, error)) {
     case tools::ParseResult::Help:
       std::fputs(tools::captureUsage().c_str(), stdout);
       return tools::kExitDone;
@@ -332,7 +272,7 @@ class Capture {
         progress_(options.frames, expectedMs, isatty(2) != 0) {}
 
   void operator()(const PresentedFrame& f) {
-    writingFrame.store(true);
+    pulse.writing.store(true);
     recorder_(f);
     if (!videoFailed_ && !outputs_.add(f)) {
       std::fprintf(stderr, "\nnebla-capture: %s\n", outputs_.video->error().c_str());
@@ -340,8 +280,8 @@ class Capture {
     }
     if (f.fromFlip) progress_.update(recorder_.flips(), f.time);
     endingGuard_(f);
-    framesSinceAlarm.fetch_add(1, std::memory_order_relaxed);
-    writingFrame.store(false);
+    pulse.frames.fetch_add(1, std::memory_order_relaxed);
+    pulse.writing.store(false);
     if (recorder_.failed() || videoFailed_) backend_.stopNow();
   }
 
@@ -375,8 +315,7 @@ int main(int argc, char** argv) {
   CaptureOptions options;
   std::vector<platform::InputEvent> events;
   if (std::optional<int> exit = readInput(argc, argv, options, events)) return *exit;
-  // A video reader that stops is an error to report, not a reason to die.
-  std::signal(SIGPIPE, SIG_IGN);
+  tools::host::ignoreBrokenPipes();
   Outputs outputs;
   if (!outputs.open(options)) return tools::kExitRefused;
   platform::headless::HeadlessSession session;
@@ -399,11 +338,11 @@ int main(int argc, char** argv) {
   // Recording is about throughput: the second thread takes part of each
   // frame step (NEBLA_THREADS=1 keeps to one).
   particles::HelperThread::setEnabled(true);
-  startWatchdog();
+  tools::host::startWatchdog(pulse);
   auto start = std::chrono::steady_clock::now();
   int status = app::WinMain(platform::GetModuleHandleA(nullptr), nullptr, nullptr, 0);
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  stopWatchdog();
+  tools::host::stopWatchdog();
   platform::setInputObserver(nullptr);
   return capture.finish(status, seconds);
 }

@@ -124,7 +124,7 @@ bool applyValue(std::string_view arg, const std::string& value, bool filesBuilt,
   } else if (arg == "--png" || arg == "--video") {
     if (!filesBuilt) {
       message = "this build writes no PNG files or videos (" + std::string(arg) +
-                "); use the native build";
+                "); the Linux build does";
       return false;
     }
     if (arg == "--video" && !videoFormatOf(value)) {

@@ -51,7 +51,8 @@ std::string captureUsage();
 
 // Fills options from argv[1..argc-1]. Refused leaves a one-line reason in
 // message; nothing is read or written and no fault is installed. With
-// filesBuilt false (the WebAssembly build), --png and --video are refused. Without --frames or
+// filesBuilt false (the WebAssembly and Windows builds), --png and --video are refused. Without
+// --frames or
 // --seconds the limit becomes kDefaultLimitSeconds.
 ParseResult parseCaptureOptions(int argc, const char* const* argv, bool filesBuilt,
                                 CaptureOptions& options, std::string& message);

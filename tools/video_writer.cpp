@@ -1,18 +1,11 @@
 // Frames into ffmpeg through a pipe, as 8-bit pictures with their palettes.
+// Starting ffmpeg and talking to it is the system's part (host_posix.cpp).
 #include "video_writer.h"
-
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
-
-extern char** environ;
 
 namespace nebla::tools {
 namespace {
@@ -22,18 +15,6 @@ constexpr std::size_t kPaletteBytes = 256 * 4;
 std::string scaleFilter(int scale) {
   std::string k = std::to_string(scale);
   return "scale=iw*" + k + ":ih*" + k + ":flags=neighbor";
-}
-
-// Every byte, or false (errno set) when the reader has gone.
-bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace
@@ -98,44 +79,9 @@ bool VideoWriter::open(const std::string& path, VideoFormat format, int scale, s
   return false;
 }
 
-// ffmpeg reads the pipe's other end as its standard input. The WebAssembly
-// build starts no programs (its command line refuses --video).
-bool VideoWriter::startFfmpeg(std::vector<std::string> args) {
-#ifdef __EMSCRIPTEN__
-  (void)args;
-  return fail("this build cannot start ffmpeg");
-#else
-  args.insert(args.begin(), "ffmpeg");
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  // Both ends close on exec: ffmpeg gets the reading end as its standard
-  // input only, and no other child inherits the writing end (which would
-  // keep ffmpeg from ever seeing the end of its input).
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0)
-    return fail(std::string("cannot make a pipe: ") + std::strerror(errno));
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
-  posix_spawn_file_actions_addclose(&actions, fds[1]);
-  int spawned = posix_spawnp(&child_, "ffmpeg", &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(fds[0]);
-  if (spawned != 0) {
-    child_ = -1;
-    ::close(fds[1]);
-    return fail(spawned == ENOENT ? "ffmpeg not found on PATH (scripts/install-deps installs it)"
-                                  : std::string("cannot start ffmpeg: ") + std::strerror(spawned));
-  }
-  pipe_ = fds[1];
-  return true;
-#endif
-}
-
 bool VideoWriter::writeHeld(std::uint64_t upTo) {
   while (written_ < upTo) {
-    if (!writeAll(pipe_, held_.data(), held_.size()))
+    if (!writeToFfmpeg(held_.data(), held_.size()))
       return fail("ffmpeg stopped taking frames (" + std::string(std::strerror(errno)) + ")");
     ++written_;
   }
@@ -161,18 +107,6 @@ bool VideoWriter::add(const platform::headless::PresentedFrame& frame) {
   return true;
 }
 
-bool VideoWriter::waitForFfmpeg() {
-  ::close(pipe_);
-  pipe_ = -1;
-  int status = 0;
-  while (::waitpid(child_, &status, 0) < 0 && errno == EINTR) {
-  }
-  child_ = -1;
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
-  return fail(WIFEXITED(status) ? "ffmpeg failed with status " + std::to_string(WEXITSTATUS(status))
-                                : "ffmpeg was killed");
-}
-
 bool VideoWriter::finish() {
   if (pipe_ < 0) return fail("no video was started");
   bool fed = error_.empty() && (held_.empty() || writeHeld(written_ + 1));
@@ -182,19 +116,6 @@ bool VideoWriter::finish() {
     fail("cannot rename " + temporary_ + " to " + path_ + ": " + std::strerror(errno));
   std::remove(temporary_.c_str());
   return false;
-}
-
-void VideoWriter::abandon() {
-  if (pipe_ >= 0) ::close(pipe_);
-  pipe_ = -1;
-  if (child_ > 0) {
-    ::kill(child_, SIGTERM);
-    int status = 0;
-    while (::waitpid(child_, &status, 0) < 0 && errno == EINTR) {
-    }
-    child_ = -1;
-    std::remove(temporary_.c_str());
-  }
 }
 
 }  // namespace nebla::tools

@@ -59,9 +59,11 @@ class VideoWriter {
 
  private:
   bool fail(std::string reason);
+  // The system's part (host_posix.cpp; host_bare.cpp has no ffmpeg).
   bool startFfmpeg(std::vector<std::string> args);
-  bool writeHeld(std::uint64_t upTo);
+  bool writeToFfmpeg(const std::uint8_t* data, std::size_t size);  // all of it, or errno set
   bool waitForFfmpeg();
+  bool writeHeld(std::uint64_t upTo);
 
   std::string path_;
   std::string temporary_;
