@@ -8,11 +8,12 @@
 #include <vector>
 
 #include "platform/fault.h"
+#include "platform/headless/headless.h"
 
 namespace nebla::tools {
 
 // Virtual time a run may take when neither --frames nor --seconds is given.
-constexpr std::uint32_t kDefaultLimitSeconds = 600;
+constexpr std::uint32_t kDefaultLimitSeconds = platform::headless::kScriptRunLimitMs / 1000;
 
 enum class VideoFormat { Mp4, WebM, Gif };
 
