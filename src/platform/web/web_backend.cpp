@@ -179,6 +179,8 @@ void WebBackend::takeInput(std::vector<InputEvent>& events) {
   checkLongPress();
   events.insert(events.end(), pending_.begin(), pending_.end());
   pending_.clear();
+  for (int key : releasing_) held_.erase(key);
+  releasing_.clear();
 }
 
 bool WebBackend::keyDown(int key) {
@@ -226,10 +228,12 @@ void WebBackend::onControl(bool down, int virtualKey) {
 }
 
 void WebBackend::key(bool down, int virtualKey) {
-  if (down)
+  if (down) {
     held_.insert(virtualKey);
-  else
-    held_.erase(virtualKey);
+    releasing_.erase(virtualKey);
+  } else {
+    releasing_.insert(virtualKey);
+  }
   push(down ? InputEvent::Kind::KeyDown : InputEvent::Kind::KeyUp, virtualKey);
 }
 
@@ -279,7 +283,10 @@ void WebBackend::checkLongPress() {
 
 // Keys held while the page loses focus never report their release.
 void WebBackend::onFocus(bool gained) {
-  if (!gained) held_.clear();
+  if (!gained) {
+    held_.clear();
+    releasing_.clear();
+  }
   push(gained ? InputEvent::Kind::FocusGained : InputEvent::Kind::FocusLost);
 }
 

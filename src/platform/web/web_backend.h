@@ -78,6 +78,10 @@ class WebBackend final : public Backend {
   double start_ = 0;
   std::vector<InputEvent> pending_;
   std::set<int> held_;
+  // Keys let go since the program last took its input: they read as down
+  // until then, so that a tap shorter than one pass of the program's loop
+  // still reaches the keys it polls (Escape and Q).
+  std::set<int> releasing_;
   bool left_ = false;
   bool right_ = false;
   int pointerX_ = -1;
