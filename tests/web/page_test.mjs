@@ -341,11 +341,11 @@ async function checkReplays(browser, url, isolatedUrl, session, errors) {
 }
 
 async function noticeAfter(page, what, action) {
-  await page.evaluate(() => { document.getElementById('notice').hidden = true; });
+  await page.evaluate(() => document.getElementById('notice')?.setAttribute('hidden', ''));
   await action();
   const text = await waitUntil(what, 15000, () => page.evaluate(() => {
     const notice = document.getElementById('notice');
-    return !notice.hidden && notice.textContent;
+    return notice && !notice.hidden && document.getElementById('notice-text').textContent;
   }));
   log(`${what}: ${text.replace(/\s+/g, ' ').trim()}`);
   return text;
