@@ -178,6 +178,34 @@ async function checkNoWebAssembly(browser, url) {
 
 // ---- The phone.
 
+// A finger drawn across image pixels (x - 30 .. x + 30, y) brightens the
+// smoke there and nowhere in the free band on the far side: the touch
+// follows the layout.
+async function checkFingerSpray(page, x, y) {
+  const before = await readImage(page);
+  const [left, top] = await pagePoint(page, x - 30, y);
+  const [right] = await pagePoint(page, x + 30, y);
+  await page.touchscreen.touchStart(left, top);
+  for (let i = 1; i <= 16; ++i) {
+    await page.touchscreen.touchMove(left + ((right - left) * i) / 16, top);
+    await sleep(50);
+  }
+  await sleep(200);
+  const after = await readImage(page);
+  await page.touchscreen.touchEnd();
+  const grown = (x0, x1, y0, y1) => {
+    const was = region(before, x0, x1, y0, y1, 1);
+    return region(after, x0, x1, y0, y1, 1).map((c, i) => c[2] - was[i][2]);
+  };
+  const near = grown(x - 40, x + 40, y - 20, y + 20).filter((d) => d >= 30).length;
+  const farX = x < IMAGE_W / 2 ? 540 : 0;
+  const farY = y < IMAGE_H / 2 ? 452 : 0;
+  const far = Math.max(...grown(farX, farX + 99, farY, farY + 27));
+  log(`finger at (${x}, ${y}): ${near} pixels 30 bluer near it, at most ${far} bluer far from it`);
+  assert.ok(near >= 20, 'no smoke under the finger');
+  assert.ok(far <= 8, 'smoke far from the finger');
+}
+
 async function checkPhoneLayout(page) {
   assert.ok(!(await page.$eval('#pad', (e) => e.hidden)), 'no touch controls on a phone');
   const canvas = await boxOf(page, '#screen');
@@ -185,6 +213,7 @@ async function checkPhoneLayout(page) {
   log(`upright: canvas ${canvas.width.toFixed(1)} x ${canvas.height.toFixed(1)} at (${canvas.left}, ${canvas.top}), controls from y ${pad.top}`);
   assert.ok(canvas.width >= 0.95 * PHONE.width, `the picture covers ${canvas.width} of ${PHONE.width} CSS pixels`);
   assert.ok(canvas.top + canvas.height <= pad.top + 0.5, 'the controls cover the picture');
+  await checkFingerSpray(page, 160, 360);
   log('screenshot ' + await shot(page, 'phone-portrait'));
   await page.setViewport(PHONE_ON_SIDE);
   const side = await waitUntil('the layout on its side', 5000, async () => {
@@ -195,6 +224,7 @@ async function checkPhoneLayout(page) {
   log(`on its side: canvas ${side.width.toFixed(1)} x ${side.height.toFixed(1)} at (${side.left}, ${side.top}), controls from x ${sidePad.left}`);
   assert.ok(side.left + side.width <= sidePad.left + 0.5, 'the controls cover the picture on its side');
   assert.ok(side.height >= 0.95 * PHONE_ON_SIDE.height, 'the picture does not fill the height on its side');
+  await checkFingerSpray(page, 480, 380);
   log('screenshot ' + await shot(page, 'phone-landscape'));
   await page.setViewport(PHONE);
   await waitUntil('the upright layout again', 5000, async () => (await boxOf(page, '#screen')).width >= 0.95 * PHONE.width);
@@ -403,6 +433,7 @@ try {
   await page.close();
   await checkNoWebAssembly(browser, server.url);
   const phone = await openPage(browser, server.url, PHONE, errors);
+  await phone.keyboard.press('KeyT'); // the writer stops, so letters stay out of the samples
   await checkPhoneLayout(phone);
   await phone.close();
   await checkControlsMatchKeys(browser, server.url, errors);

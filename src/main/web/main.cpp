@@ -6,7 +6,7 @@
 
 #include <cinttypes>
 #include <cstdio>
-#include <optional>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
