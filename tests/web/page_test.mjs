@@ -356,7 +356,7 @@ async function checkReplays(browser, url, isolatedUrl, session, errors) {
   const native = nativeHash(fs.readFileSync(session.file, 'utf8'), 'native.script');
   const page = await openPage(browser, url, PHONE, errors);
   const input = await page.$('#open-file');
-  await input.uploadFile(session.file);
+  await Promise.all([page.waitForNavigation({ timeout: 30000 }), input.uploadFile(session.file)]);
   const fromFile = await replayHash(page, false);
   await shot(page, 'replay-ended');
   await page.close();
