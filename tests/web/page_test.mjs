@@ -11,7 +11,8 @@
 // natively, in the page from the file (one thread) and in the page from the
 // share link (a cross-origin isolated page, with the helper thread) give
 // one frame hash. A damaged script, a cut link and a 100 MB file each get a
-// message; the page reloads without a network.
+// message; the page reloads without a network. A session saved while it
+// runs ends there.
 //
 // Usage: node page_test.mjs SITE_DIR NATIVE_CAPTURE [SHOT_DIR]
 import { strict as assert } from 'node:assert';
@@ -279,7 +280,7 @@ const retimed = (events) => events.map((e, i) => `${2500 + 100 * i} ${e}`).join(
 function nativeHash(scriptText, name) {
   const file = path.join(scratch, name);
   fs.writeFileSync(file, scriptText);
-  const out = execFileSync(nativeCapture, ['--script', file, '--hash'], { encoding: 'utf8', stdio: ['ignore', 'pipe', 'ignore'] });
+  const out = execFileSync(nativeCapture, ['--script', file, '--hash'], { encoding: 'utf8', stdio: ['ignore', 'pipe', 'ignore'], timeout: 60000 });
   return /^frames \d+ hash [0-9a-f]{16}$/m.exec(out)[0];
 }
 
@@ -327,6 +328,11 @@ async function recordSession(browser, url, errors) {
   await page.keyboard.press('Digit5');
   await holdControl(page, 32, false, 80); // the light
   await sleep(1500);
+  // Saved while it runs, the session ends there with Escape, so that its
+  // replay ends too (a native run of it that went on would take minutes).
+  const running = await sessionScript(page);
+  assert.match(running, /\n# saved here[^\n]*\n\d+ key down esc\n$/);
+  log(`saved while running, natively: ${nativeHash(running, 'running.script')}`);
   await holdControl(page, 27, false, 80); // quit
   await page.waitForSelector('#ended-save', { visible: true, timeout: 20000 });
   await page.click('#ended-save');
