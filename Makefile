@@ -10,6 +10,9 @@ RELEASE := build/release
 ASAN := build/asan
 BENCH := build/bench
 WEB := build/web
+WEB_THREADS := build/web-threads
+# The page, ready for any static host: both builds write into it.
+SITE := $(WEB)/site
 FUZZ := build/fuzz
 WINDOWS := build/windows
 # Seconds each fuzzer runs: briefly in `make test`, longer in `make fuzz`.
@@ -104,29 +107,39 @@ bench: deps $(BENCH)/build.ninja
 	$(BENCH)/bench/nebla_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true $(BENCH_ARGS)
 
 $(WEB)/build.ninja:
-	$(EMENV) emcmake cmake -S . -B $(WEB) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release
+	$(EMENV) emcmake cmake -S . -B $(WEB) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DNEBLA_SITE_DIR=$(abspath $(SITE))
 
-# The page (index.html, nebla.js, nebla.wasm) and the capture tool for node.
-web: deps $(WEB)/build.ninja
+$(WEB_THREADS)/build.ninja:
+	$(EMENV) emcmake cmake -S . -B $(WEB_THREADS) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DNEBLA_WEB_THREADS=ON -DNEBLA_SITE_DIR=$(abspath $(SITE))
+
+# The page in build/web/site (index.html, the manifest, icons, the service
+# worker, nebla.js and .wasm, and the build with the helper thread,
+# nebla-threads.*), and the capture tool for node.
+web: deps $(WEB)/build.ninja $(WEB_THREADS)/build.ninja
 	$(EMENV) cmake --build $(WEB) -j $(JOBS)
+	$(EMENV) cmake --build $(WEB_THREADS) -j $(JOBS)
 
 # The WebAssembly build shows the same frames as the native one, and the
 # page works in headless Chromium.
 test-web: web web-test-deps $(RELEASE)/build.ninja
 	cmake --build $(RELEASE) -j $(JOBS) --target nebla-capture
 	tests/web/same_frames.sh $(RELEASE)/tools/nebla-capture $(WEB)/tools/nebla-capture.js .
-	node tests/web/page_test.mjs $(WEB) $(WEB)/shots
+	node tests/web/page_test.mjs $(SITE) $(RELEASE)/tools/nebla-capture $(WEB)/shots
 
-# The frame step at full load in headless Chromium: median and 99th percentile.
+# The frame step at full load in headless Chromium, median and 99th
+# percentile: on one thread and with the helper, each also with the
+# processor throttled four times.
 web-bench: web web-test-deps
-	node bench/web/run.mjs $(WEB)/bench/web
+	node bench/web/run.mjs $(WEB)/bench/web $(WEB_THREADS)/bench/web
 
 web-test-deps:
 	@[ -d tests/web/node_modules/puppeteer-core ] || (cd tests/web && npm ci --no-audit --no-fund)
 
+# With the headers for cross-origin isolation, so the page runs its helper
+# thread.
 serve: web
 	@echo "Nebla is at http://localhost:$(PORT)/ (Ctrl+C stops the server)"
-	cd $(WEB) && python3 -m http.server $(PORT) --bind 127.0.0.1
+	scripts/serve-web $(SITE) $(PORT)
 
 # The Windows build, cross-compiled with mingw-w64; its tests compare the
 # capture tool's frames with the Linux one's.

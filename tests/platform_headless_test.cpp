@@ -233,6 +233,30 @@ TEST(PlatformScript, RecordedEventsReadBackAsTheSameEvents) {
   std::remove(path.c_str());
 }
 
+// The page keeps its recording in memory: the same heading and lines as a
+// file, read back by the same parser.
+TEST(PlatformScript, ARecordingIntoTextReadsBackAsTheScript) {
+  std::string text;
+  headless::SessionRecorder recorder;
+  ASSERT_TRUE(recorder.start([&text](const std::string& piece) {
+    text += piece;
+    return true;
+  }));
+  recorder.record({Kind::MouseMove, 0, 10, 20, 5});
+  recorder.record({Kind::KeyDown, 'A', 0, 0, 6});  // no key of the program: left out
+  recorder.record({Kind::KeyDown, 'C', 0, 0, 3});  // late: written at the last time
+  EXPECT_EQ(recorder.events(), 2u);
+  EXPECT_EQ(text.rfind("# Nebla session", 0), 0u);
+  std::vector<InputEvent> back;
+  std::string error;
+  ASSERT_TRUE(headless::parseScript(text, "page", back, error)) << error;
+  ASSERT_EQ(back.size(), 2u);
+  EXPECT_EQ(back[0].x, 10);
+  EXPECT_EQ(back[1].key, 'C');
+  EXPECT_EQ(back[1].time, 5u);
+  EXPECT_FALSE(headless::SessionRecorder().start([](const std::string&) { return false; }));
+}
+
 TEST(PlatformScript, ARecordingThatCannotBeWrittenSaysWhyOnce) {
   headless::SessionRecorder recorder;
   std::string error;

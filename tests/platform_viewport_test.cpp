@@ -34,6 +34,19 @@ TEST(Viewport, WholeMultiplesStayCentred) {
   expectRect(fitWholeMultiple(1000, 700, 640, 480), 180, 110, 640, 480);
 }
 
+// A phone held upright (1170 device pixels across) gets the aspect fit, as
+// one times the picture would fill only 55 % of its width; a 1280 x 1024
+// page keeps its exact double, and 1400 x 1000 its double at 96 % of the fit.
+TEST(Viewport, FillingPrefersWholeMultiplesThatReachTheShare) {
+  expectRect(fitFilling(1170, 2000, 640, 480, 0.85), 0, 561, 1170, 878);
+  expectRect(fitFilling(1280, 1024, 640, 480, 0.85), 0, 32, 1280, 960);
+  expectRect(fitFilling(1400, 1000, 640, 480, 0.85), 60, 20, 1280, 960);
+  expectRect(fitFilling(1500, 1125, 640, 480, 0.85), 110, 82, 1280, 960);  // 85.3 %
+  expectRect(fitFilling(1600, 1200, 640, 480, 0.85), 0, 0, 1600, 1200);    // 2x is 80 %
+  expectRect(fitFilling(320, 240, 640, 480, 0.85), 0, 0, 320, 240);
+  expectRect(fitFilling(0, 500, 640, 480, 0.85), 0, 0, 0, 0);
+}
+
 TEST(Viewport, PointerMapsThroughScalingAndClampsOverTheBars) {
   Rect picture = fitImage(1920, 1080, 640, 480).picture;  // 2.25 times, 240 px bars
   int x = -1, y = -1;

@@ -16,6 +16,7 @@
 #include "host.h"
 #include "particles/helper_thread.h"
 #include "platform/fault.h"
+#include "platform/headless/frame_hash.h"
 #include "platform/headless/headless.h"
 #include "platform/headless/script.h"
 #include "platform/headless/session_recorder.h"
@@ -48,25 +49,13 @@ bool prepareDirectory(const std::string& dir) {
   return writable;
 }
 
-// FNV-1a over the pixels and the palette of every presented frame.
-struct FrameHash {
-  std::uint64_t value = 1469598103934665603ull;
-  void add(const void* data, std::size_t size) {
-    auto* bytes = static_cast<const unsigned char*>(data);
-    for (std::size_t i = 0; i < size; ++i) value = (value ^ bytes[i]) * 1099511628211ull;
-  }
-};
-
 class Recorder {
  public:
   explicit Recorder(const CaptureOptions& options) : options_(options) {}
 
   void operator()(const PresentedFrame& frame) {
     ++count_;
-    if (options_.hash) {
-      hash_.add(frame.pixels.data(), frame.pixels.size());
-      hash_.add(frame.palette.data(), sizeof(frame.palette));
-    }
+    if (options_.hash) hash_.add(frame);
     if (frame.fromFlip) ++flips_;
     // After a failed write the run is ending: no more files.
     if (!options_.pngDir.empty() && !writeFailed_ && count_ % options_.every == 0)
@@ -92,7 +81,7 @@ class Recorder {
   const CaptureOptions& options_;
   std::uint32_t count_ = 0;
   std::uint32_t flips_ = 0;
-  FrameHash hash_;
+  platform::headless::FrameHash hash_;
   bool writeFailed_ = false;
 };
 

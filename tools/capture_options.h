@@ -8,12 +8,13 @@
 #include <vector>
 
 #include "platform/fault.h"
+#include "platform/headless/headless.h"
 #include "video_format.h"
 
 namespace nebla::tools {
 
 // Virtual time a run may take when neither --frames nor --seconds is given.
-constexpr std::uint32_t kDefaultLimitSeconds = 600;
+constexpr std::uint32_t kDefaultLimitSeconds = platform::headless::kScriptRunLimitMs / 1000;
 
 // How a run ends, as its exit status; --help and the README list them.
 enum ExitStatus : int {

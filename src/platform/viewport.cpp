@@ -46,6 +46,16 @@ Rect fitWholeMultiple(int outputWidth, int outputHeight, int imageWidth, int ima
   return {(outputWidth - w) / 2, (outputHeight - h) / 2, w, h};
 }
 
+Rect fitFilling(int outputWidth, int outputHeight, int imageWidth, int imageHeight,
+                double minShare) {
+  Viewport v = fitImage(outputWidth, outputHeight, imageWidth, imageHeight);
+  int w = v.wholeScale * imageWidth;
+  int h = v.wholeScale * imageHeight;
+  bool fits = w <= outputWidth && h <= outputHeight;
+  if (!fits || w < minShare * v.picture.w) return v.picture;
+  return {(outputWidth - w) / 2, (outputHeight - h) / 2, w, h};
+}
+
 void windowToImage(const Rect& picture, int imageWidth, int imageHeight, int x, int y, int& imageX,
                    int& imageY) {
   if (picture.w <= 0 || picture.h <= 0) {

@@ -29,6 +29,14 @@ Viewport fitImage(int outputWidth, int outputHeight, int imageWidth, int imageHe
 // the plain fit of fitImage.
 Rect fitWholeMultiple(int outputWidth, int outputHeight, int imageWidth, int imageHeight);
 
+// The picture as large as the output allows, for a page on any screen:
+// the largest whole multiple when it reaches at least minShare of the
+// aspect fit's width (sharp blocks of equal size), otherwise the aspect fit
+// itself, whose pixels are then drawn as nearest-neighbour blocks of two
+// sizes. Centred either way; empty for an empty output.
+Rect fitFilling(int outputWidth, int outputHeight, int imageWidth, int imageHeight,
+                double minShare);
+
 // A window position to an image pixel through the picture rectangle in use
 // for that window size, clamped to the image (a held button keeps
 // reporting while the pointer is over the bars or outside the window).

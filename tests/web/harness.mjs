@@ -4,10 +4,13 @@ import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
 
-const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm', '.png': 'image/png' };
+const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm', '.png': 'image/png',
+                '.webmanifest': 'application/manifest+json' };
 
-// Serves dir on a free port of 127.0.0.1; resolves to { url, close }.
-export function serve(dir) {
+// Serves dir on a free port of 127.0.0.1; resolves to { url, close }. With
+// isolated, every answer carries the headers that make the page
+// cross-origin isolated (as `make serve` sends them).
+export function serve(dir, { isolated = false } = {}) {
   const server = http.createServer((request, response) => {
     const name = decodeURIComponent(new URL(request.url, 'http://x').pathname);
     const file = path.join(path.resolve(dir), name.endsWith('/') ? name + 'index.html' : name);
@@ -15,7 +18,9 @@ export function serve(dir) {
       response.writeHead(404).end();
       return;
     }
-    response.writeHead(200, { 'Content-Type': TYPES[path.extname(file)] || 'application/octet-stream' });
+    const headers = { 'Content-Type': TYPES[path.extname(file)] || 'application/octet-stream', 'Cache-Control': 'no-cache' };
+    if (isolated) Object.assign(headers, { 'Cross-Origin-Opener-Policy': 'same-origin', 'Cross-Origin-Embedder-Policy': 'require-corp' });
+    response.writeHead(200, headers);
     fs.createReadStream(file).pipe(response);
   });
   return new Promise((resolve) => {

@@ -44,6 +44,10 @@ enum class StopReason { None, Frames, TimeLimit, Inactive, Stalled, Requested };
 // counts as stalled.
 constexpr DWORD kStallMs = 30000;
 
+// Virtual time a scripted run may take when it sets no limit of its own
+// (ten minutes): the capture tool and the page's replays stop there alike.
+constexpr DWORD kScriptRunLimitMs = 600000;
+
 class HeadlessBackend final : public Backend {
  public:
   // Back to clock 0, no script, nothing pending, keys up, counters 0, no

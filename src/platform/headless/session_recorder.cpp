@@ -19,10 +19,9 @@ bool SessionRecorder::open(const std::string& path, std::string& error) {
     error = std::strerror(errno);
     return false;
   }
-  const char heading[] =
-      "# Nebla session: milliseconds since the program started, then the event.\n"
-      "# Replay it with: nebla-capture --script FILE\n";
-  if (std::fputs(heading, file_) == EOF || std::fflush(file_) != 0) {
+  if (!start([this](const std::string& text) {
+        return std::fputs(text.c_str(), file_) != EOF && std::fflush(file_) == 0;
+      })) {
     error = std::strerror(errno);
     std::fclose(file_);
     file_ = nullptr;
@@ -31,14 +30,23 @@ bool SessionRecorder::open(const std::string& path, std::string& error) {
   return true;
 }
 
+bool SessionRecorder::start(Sink sink) {
+  const char heading[] =
+      "# Nebla session: milliseconds since the program started, then the event.\n"
+      "# Replay it with: nebla-capture --script FILE\n";
+  if (!sink(heading)) return false;
+  sink_ = std::move(sink);
+  return true;
+}
+
 void SessionRecorder::record(const InputEvent& event) {
-  if (file_ == nullptr) return;
+  if (!sink_) return;
   InputEvent e = event;
   e.time = std::max(e.time, lastTime_);
   std::string line = formatScriptEvent(e);
   if (line.empty()) return;
   line += '\n';
-  if (std::fputs(line.c_str(), file_) == EOF || std::fflush(file_) != 0) {
+  if (!sink_(line)) {
     fail();
     return;
   }
@@ -48,7 +56,8 @@ void SessionRecorder::record(const InputEvent& event) {
 
 void SessionRecorder::fail() {
   std::string reason = std::strerror(errno);
-  std::fclose(file_);
+  sink_ = nullptr;
+  if (file_ != nullptr) std::fclose(file_);
   file_ = nullptr;
   if (report_) report_(reason);
 }

@@ -14,29 +14,6 @@
 #include "platform/user.h"
 
 // The page side: the elements are laid out in index.html.
-EM_JS(int, jsCanvasReady, (int width, int height), {
-  const canvas = document.getElementById("screen");
-  const context = canvas && canvas.getContext("2d", {alpha : false});
-  if (!context) return 0;
-  canvas.width = width;
-  canvas.height = height;
-  Module.screen = context;
-  return 1;
-});
-EM_JS(void, jsShowFrame, (const void* rgba, int width, int height), {
-  if (!Module.screen) return;
-  const bytes = new Uint8ClampedArray(HEAPU8.buffer, rgba, width * height * 4);
-  Module.screen.putImageData(new ImageData(bytes, width, height), 0, 0);
-});
-EM_JS(void, jsPlaceCanvas, (double x, double y, double width, double height), {
-  const style = document.getElementById("screen").style;
-  style.left = x + "px";
-  style.top = y + "px";
-  style.width = width + "px";
-  style.height = height + "px";
-});
-EM_JS(int, jsViewportWidth, (), { return window.innerWidth; });
-EM_JS(int, jsViewportHeight, (), { return window.innerHeight; });
 EM_JS(void, jsSetCursor, (int visible), { document.body.style.cursor = visible ? "" : "none"; });
 EM_JS(void, jsToggleFullScreen, (), { Module.toggleFullScreen(); });
 EM_JS(void, jsSetTitle, (const char* title), { document.title = UTF8ToString(title); });
@@ -104,17 +81,24 @@ EM_BOOL mouseEvent(int type, const EmscriptenMouseEvent* e, void* data) {
   return kind != Kind::MouseMove;
 }
 
-// The first finger still on the glass leads; a finger just lifted gives
-// the position where the touch ended.
+// Only fingers that landed on the picture count; the first of them still on
+// the glass leads, and a finger just lifted gives the position where the
+// touch ended.
 EM_BOOL touchEvent(int type, const EmscriptenTouchEvent* e, void* data) {
   bool ending = type == EMSCRIPTEN_EVENT_TOUCHEND || type == EMSCRIPTEN_EVENT_TOUCHCANCEL;
   int active = 0;
-  const EmscriptenTouchPoint* lead = e->numTouches > 0 ? &e->touches[0] : nullptr;
+  const EmscriptenTouchPoint* lead = nullptr;
+  const EmscriptenTouchPoint* lifted = nullptr;
   for (int i = 0; i < e->numTouches; ++i) {
-    if (ending && e->touches[i].isChanged) continue;
-    if (active++ == 0) lead = &e->touches[i];
+    const EmscriptenTouchPoint& t = e->touches[i];
+    if (ending && t.isChanged) {
+      if (lifted == nullptr) lifted = &t;
+    } else if (t.onTarget && active++ == 0) {
+      lead = &t;
+    }
   }
-  if (lead != nullptr) self(data).onTouches(active, lead->clientX, lead->clientY, ending);
+  if (lead == nullptr) lead = lifted;
+  if (lead != nullptr) self(data).onTouches(active, lead->clientX, lead->clientY);
   return EM_TRUE;
 }
 
@@ -128,28 +112,49 @@ EM_BOOL resizeEvent(int, const EmscriptenUiEvent*, void* data) {
   return EM_FALSE;
 }
 
-}  // namespace
-
-WebBackend::WebBackend() : start_(emscripten_get_now()) {
-  const char* doc = EMSCRIPTEN_EVENT_TARGET_DOCUMENT;
-  const char* win = EMSCRIPTEN_EVENT_TARGET_WINDOW;
-  emscripten_set_keydown_callback(doc, this, EM_TRUE, keyEvent);
-  emscripten_set_keyup_callback(doc, this, EM_TRUE, keyEvent);
-  // Pointer events are taken as they bubble up, so the page's buttons can
-  // keep their presses to themselves.
-  emscripten_set_mousemove_callback(doc, this, EM_FALSE, mouseEvent);
-  emscripten_set_mousedown_callback(doc, this, EM_FALSE, mouseEvent);
-  emscripten_set_mouseup_callback(doc, this, EM_FALSE, mouseEvent);
-  emscripten_set_touchstart_callback(doc, this, EM_FALSE, touchEvent);
-  emscripten_set_touchmove_callback(doc, this, EM_FALSE, touchEvent);
-  emscripten_set_touchend_callback(doc, this, EM_FALSE, touchEvent);
-  emscripten_set_touchcancel_callback(doc, this, EM_FALSE, touchEvent);
-  emscripten_set_focus_callback(win, this, EM_TRUE, focusEvent);
-  emscripten_set_blur_callback(win, this, EM_TRUE, focusEvent);
-  emscripten_set_resize_callback(win, this, EM_TRUE, resizeEvent);
+EM_BOOL orientationEvent(int, const EmscriptenOrientationChangeEvent*, void* data) {
+  self(data).layOut();
+  return EM_FALSE;
 }
 
-WebBackend::~WebBackend() { emscripten_html5_remove_all_event_listeners(); }
+// Every listener this backend adds, so that it can take them all away
+// again, and nothing else. A null callback removes one.
+void listen(WebBackend* backend, const char* canvas, bool on) {
+  const char* doc = EMSCRIPTEN_EVENT_TARGET_DOCUMENT;
+  const char* win = EMSCRIPTEN_EVENT_TARGET_WINDOW;
+  auto pick = [on](auto callback) { return on ? callback : nullptr; };
+  emscripten_set_keydown_callback(doc, backend, EM_TRUE, pick(keyEvent));
+  emscripten_set_keyup_callback(doc, backend, EM_TRUE, pick(keyEvent));
+  // Mouse events are taken as they bubble up, so the page's buttons can
+  // keep their presses to themselves; fingers count on the picture only.
+  emscripten_set_mousemove_callback(doc, backend, EM_FALSE, pick(mouseEvent));
+  emscripten_set_mousedown_callback(doc, backend, EM_FALSE, pick(mouseEvent));
+  emscripten_set_mouseup_callback(doc, backend, EM_FALSE, pick(mouseEvent));
+  emscripten_set_touchstart_callback(canvas, backend, EM_FALSE, pick(touchEvent));
+  emscripten_set_touchmove_callback(canvas, backend, EM_FALSE, pick(touchEvent));
+  emscripten_set_touchend_callback(canvas, backend, EM_FALSE, pick(touchEvent));
+  emscripten_set_touchcancel_callback(canvas, backend, EM_FALSE, pick(touchEvent));
+  emscripten_set_focus_callback(win, backend, EM_TRUE, pick(focusEvent));
+  emscripten_set_blur_callback(win, backend, EM_TRUE, pick(focusEvent));
+  emscripten_set_resize_callback(win, backend, EM_TRUE, pick(resizeEvent));
+  emscripten_set_orientationchange_callback(backend, EM_TRUE, pick(orientationEvent));
+}
+
+// The backend the page's touch controls reach.
+WebBackend* controlled = nullptr;
+
+}  // namespace
+
+WebBackend::WebBackend(std::string canvasSelector)
+    : canvas_(std::move(canvasSelector)), start_(emscripten_get_now()) {
+  listen(this, canvas_.selector().c_str(), true);
+  controlled = this;
+}
+
+WebBackend::~WebBackend() {
+  listen(this, canvas_.selector().c_str(), false);
+  if (controlled == this) controlled = nullptr;
+}
 
 DWORD WebBackend::now() {
   return static_cast<DWORD>(static_cast<std::uint64_t>(emscripten_get_now() - start_));
@@ -174,6 +179,8 @@ void WebBackend::takeInput(std::vector<InputEvent>& events) {
   checkLongPress();
   events.insert(events.end(), pending_.begin(), pending_.end());
   pending_.clear();
+  for (int key : releasing_) held_.erase(key);
+  releasing_.clear();
 }
 
 bool WebBackend::keyDown(int key) {
@@ -182,34 +189,17 @@ bool WebBackend::keyDown(int key) {
   return held_.count(key) != 0;
 }
 
-bool WebBackend::openDisplay() { return jsCanvasReady(imageWidth_, imageHeight_) != 0; }
+bool WebBackend::openDisplay() { return canvas_.open(640, 480); }
 
 bool WebBackend::setDisplayMode(DWORD width, DWORD height, DWORD bitsPerPixel) {
   if (bitsPerPixel != 8 || width == 0 || height == 0 || width > 4096 || height > 4096) return false;
-  if (!jsCanvasReady(static_cast<int>(width), static_cast<int>(height))) return false;
-  imageWidth_ = static_cast<int>(width);
-  imageHeight_ = static_cast<int>(height);
-  layOut();
-  return true;
+  return canvas_.open(static_cast<int>(width), static_cast<int>(height));
 }
 
 // The canvas keeps the last picture, under the page's own controls.
 void WebBackend::closeDisplay() {}
 
-void WebBackend::present(const Presentation& frame) {
-  std::uint32_t colours[256];
-  for (int i = 0; i < 256; ++i) {
-    const PALETTEENTRY& c = frame.palette[i];
-    colours[i] = c.peRed | (c.peGreen << 8) | (c.peBlue << 16) | 0xFF000000u;
-  }
-  rgba_.resize(std::size_t{frame.width} * frame.height);
-  std::uint32_t* to = rgba_.data();
-  for (DWORD y = 0; y < frame.height; ++y) {
-    const BYTE* row = frame.pixels + static_cast<std::ptrdiff_t>(y) * frame.pitch;
-    for (DWORD x = 0; x < frame.width; ++x) *to++ = colours[row[x]];
-  }
-  jsShowFrame(rgba_.data(), static_cast<int>(frame.width), static_cast<int>(frame.height));
-}
+void WebBackend::present(const Presentation& frame) { canvas_.show(frame); }
 
 void WebBackend::setPointerVisible(bool visible) { jsSetCursor(visible ? 1 : 0); }
 
@@ -217,24 +207,34 @@ void WebBackend::windowCreated(const WindowInfo& info) {
   if (info.title != nullptr) jsSetTitle(info.title);
   IconImage icon = decodeIcon(info.icon);
   if (icon.width > 0) jsSetIcon(icon.bgra.data(), icon.width, icon.height);
-  layOut();
+  canvas_.layOut();
 }
 
 void WebBackend::windowDestroyed() {}
 
 // F belongs to the page (full screen), as Alt+Enter belongs to the window.
-void WebBackend::onKey(bool down, const char* code, const char* key, bool repeat) {
-  std::optional<int> vk = virtualKey(code, key);
+void WebBackend::onKey(bool down, const char* code, const char* name, bool repeat) {
+  std::optional<int> vk = virtualKey(code, name);
   if (!vk) return;
   if (*vk == 'F') {
     if (down && !repeat) jsToggleFullScreen();
     return;
   }
-  if (down)
-    held_.insert(*vk);
-  else
-    held_.erase(*vk);
-  push(down ? InputEvent::Kind::KeyDown : InputEvent::Kind::KeyUp, *vk);
+  key(down, *vk);
+}
+
+void WebBackend::onControl(bool down, int virtualKey) {
+  if (virtualKey > 0 && virtualKey < 256 && virtualKey != 'F') key(down, virtualKey);
+}
+
+void WebBackend::key(bool down, int virtualKey) {
+  if (down) {
+    held_.insert(virtualKey);
+    releasing_.erase(virtualKey);
+  } else {
+    releasing_.insert(virtualKey);
+  }
+  push(down ? InputEvent::Kind::KeyDown : InputEvent::Kind::KeyUp, virtualKey);
 }
 
 // Button messages carry the pointer position, so a press where the pointer
@@ -254,51 +254,40 @@ void WebBackend::onMouse(InputEvent::Kind kind, double clientX, double clientY) 
   }
 }
 
-// One finger sprays as the left button does; a second finger, or one held
-// still for a while, draws the picture as the right button does.
-void WebBackend::onTouches(int count, double clientX, double clientY, bool ended) {
+void WebBackend::onTouches(int count, double clientX, double clientY) {
+  using Phase = TouchState::Phase;
   if (trackPointer(clientX, clientY)) push(InputEvent::Kind::MouseMove);
   if (count == 0) {
-    touching_ = false;
+    touch_ = {};
     releaseButtons();
-  } else if (count >= 2 && !right_) {
-    touching_ = false;
+  } else if (count >= 2 && touch_.phase != Phase::Drawing) {
+    touch_ = {Phase::Drawing};
     releaseButtons();
     press(InputEvent::Kind::RightDown);
-  } else if (count == 1 && !ended && !left_ && !right_) {
-    touching_ = true;
-    touchStart_ = emscripten_get_now();
-    touchX_ = clientX;
-    touchY_ = clientY;
+  } else if (count == 1 && touch_.phase == Phase::Idle) {
+    touch_ = {Phase::Pressing, emscripten_get_now(), clientX, clientY};
     press(InputEvent::Kind::LeftDown);
-  } else if (touching_ && std::hypot(clientX - touchX_, clientY - touchY_) > kLongPressSlop) {
-    touching_ = false;
+  } else if (touch_.phase == Phase::Pressing &&
+             std::hypot(clientX - touch_.x, clientY - touch_.y) > kLongPressSlop) {
+    touch_.phase = Phase::Spraying;
   }
 }
 
 void WebBackend::checkLongPress() {
-  if (!touching_ || !left_ || emscripten_get_now() - touchStart_ < kLongPressMs) return;
-  touching_ = false;
+  if (touch_.phase != TouchState::Phase::Pressing) return;
+  if (emscripten_get_now() - touch_.since < kLongPressMs) return;
+  touch_ = {TouchState::Phase::Drawing};
   releaseButtons();
   press(InputEvent::Kind::RightDown);
 }
 
 // Keys held while the page loses focus never report their release.
 void WebBackend::onFocus(bool gained) {
-  if (!gained) held_.clear();
+  if (!gained) {
+    held_.clear();
+    releasing_.clear();
+  }
   push(gained ? InputEvent::Kind::FocusGained : InputEvent::Kind::FocusLost);
-}
-
-// The canvas at the largest whole multiple of the picture that fits the
-// browser window, counted in device pixels so each picture pixel is a
-// sharp block on the screen.
-void WebBackend::layOut() {
-  pixelRatio_ = std::max(0.25, emscripten_get_device_pixel_ratio());
-  int outputWidth = static_cast<int>(std::lround(jsViewportWidth() * pixelRatio_));
-  int outputHeight = static_cast<int>(std::lround(jsViewportHeight() * pixelRatio_));
-  picture_ = fitWholeMultiple(outputWidth, outputHeight, imageWidth_, imageHeight_);
-  jsPlaceCanvas(picture_.x / pixelRatio_, picture_.y / pixelRatio_, picture_.w / pixelRatio_,
-                picture_.h / pixelRatio_);
 }
 
 void WebBackend::push(InputEvent::Kind kind, int key) {
@@ -310,9 +299,7 @@ void WebBackend::push(InputEvent::Kind kind, int key) {
 bool WebBackend::trackPointer(double clientX, double clientY) {
   int x = 0;
   int y = 0;
-  windowToImage(picture_, imageWidth_, imageHeight_,
-                static_cast<int>(std::floor(clientX * pixelRatio_)),
-                static_cast<int>(std::floor(clientY * pixelRatio_)), x, y);
+  canvas_.toImage(clientX, clientY, x, y);
   bool moved = x != pointerX_ || y != pointerY_;
   pointerX_ = x;
   pointerY_ = y;
@@ -335,3 +322,9 @@ void WebBackend::releaseButtons() {
 }
 
 }  // namespace nebla::platform::web
+
+// The page's touch controls: down is 1 for a press, 0 for a release.
+extern "C" EMSCRIPTEN_KEEPALIVE void nebla_control(int down, int virtualKey) {
+  if (nebla::platform::web::controlled != nullptr)
+    nebla::platform::web::controlled->onControl(down != 0, virtualKey);
+}

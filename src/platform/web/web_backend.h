@@ -1,24 +1,44 @@
-// The backend for a web page: the program's screen in a canvas that fills
-// the browser window at a whole multiple of the picture, the page's clock,
-// and keyboard, mouse, touch and focus as the platform's input. The program
-// keeps its own loop; the backend hands the browser its turn whenever the
-// program waits.
+// The backend for a web page: the program's screen in a canvas laid out to
+// fill its stage, the page's clock, and keyboard, mouse, touch, the page's
+// touch controls and focus as the platform's input. The program keeps its
+// own loop; the backend hands the browser its turn whenever the program
+// waits.
 #pragma once
 
 #include <cstdint>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "platform/backend.h"
-#include "platform/viewport.h"
+#include "platform/web/canvas.h"
 
 namespace nebla::platform::web {
 
+// What the fingers on the picture are doing. One finger sprays as the left
+// button does and, while it stays put, may still become a long press; two
+// fingers, or a long press, draw the picture as the right button does.
+struct TouchState {
+  enum class Phase {
+    Idle,      // no finger on the picture
+    Pressing,  // one finger, still where it landed: spraying, may turn into a long press
+    Spraying,  // one finger that has moved
+    Drawing,   // two fingers or a long press
+  };
+  Phase phase = Phase::Idle;
+  double since = 0;  // when the finger landed (Pressing)
+  double x = 0;      // where it landed, in CSS pixels
+  double y = 0;
+};
+
 class WebBackend final : public Backend {
  public:
-  WebBackend();
+  // canvasSelector names the canvas (e.g. "#screen"); its parent element
+  // is the stage the picture fills.
+  explicit WebBackend(std::string canvasSelector);
   WebBackend(const WebBackend&) = delete;
   WebBackend& operator=(const WebBackend&) = delete;
+  // Removes the listeners it added, and no others.
   ~WebBackend() override;
 
   // The Backend operations (see platform/backend.h).
@@ -37,12 +57,16 @@ class WebBackend final : public Backend {
 
   // The page's own events, called from the browser's event handlers.
   void onKey(bool down, const char* code, const char* key, bool repeat);
+  // A touch control pressed or released: the virtual key it stands for,
+  // taken the way the keyboard's key is.
+  void onControl(bool down, int virtualKey);
   void onMouse(InputEvent::Kind kind, double clientX, double clientY);
-  void onTouches(int count, double clientX, double clientY, bool ended);
+  void onTouches(int count, double clientX, double clientY);
   void onFocus(bool gained);
-  void layOut();
+  void layOut() { canvas_.layOut(); }
 
  private:
+  void key(bool down, int virtualKey);
   void push(InputEvent::Kind kind, int key = 0);
   bool trackPointer(double clientX, double clientY);
   void press(InputEvent::Kind kind);
@@ -50,22 +74,19 @@ class WebBackend final : public Backend {
   void checkLongPress();
   void yieldToBrowser(DWORD milliseconds);
 
+  Canvas canvas_;
   double start_ = 0;
   std::vector<InputEvent> pending_;
   std::set<int> held_;
+  // Keys let go since the program last took its input: they read as down
+  // until then, so that a tap shorter than one pass of the program's loop
+  // still reaches the keys it polls (Escape and Q).
+  std::set<int> releasing_;
   bool left_ = false;
   bool right_ = false;
   int pointerX_ = -1;
   int pointerY_ = -1;
-  int imageWidth_ = 640;
-  int imageHeight_ = 480;
-  Rect picture_;  // where the canvas lies, in device pixels
-  double pixelRatio_ = 1;
-  bool touching_ = false;  // one finger down that may still become a long press
-  double touchStart_ = 0;
-  double touchX_ = 0;
-  double touchY_ = 0;
-  std::vector<std::uint32_t> rgba_;
+  TouchState touch_;
 };
 
 }  // namespace nebla::platform::web
