@@ -241,9 +241,15 @@ def test_window(build, shots, work):
         program.stop()
 
 
+def set_autopilot(on):
+    run(WINE, "reg", "add", r"HKCU\Software\Nebla\Screensaver", "/v", "Autopilot", "/t",
+        "REG_DWORD", "/d", "1" if on else "0", "/f")
+
+
 def test_screensaver(build, shots, work):
-    log("Nebla.scr /s: the writer full screen, jitter ignored, a key ends it")
+    log("Nebla.scr /s: the writer alone full screen, jitter ignored, a key ends it")
     scr = os.path.join(build, "Nebla.scr")
+    set_autopilot(False)
     xdotool("mousemove", "600", "500")
     program = Program(scr, "/s", cwd=work)
     try:
@@ -274,6 +280,32 @@ def test_screensaver(build, shots, work):
     finally:
         program.stop()
 
+    log("Nebla.scr /s with the autopilot (the default): the hand plays, a key ends it")
+    subprocess.run([WINE, "reg", "delete", r"HKCU\Software\Nebla", "/f"], capture_output=True)
+    xdotool("mousemove", "600", "500")
+    program = Program(scr, "/s", cwd=work)
+    try:
+        window("Nebla")
+        # The writer alone keeps ramp 1's blue and lights well under 3000
+        # pixels in its first 12 s (about 700 at 8 s, above); the hand
+        # changes ramps, sprays and draws the picture.
+        seen = []
+        for second in (4, 8, 12):
+            time.sleep(4)
+            shot = screenshot(os.path.join(shots, "screensaver-autopilot-%02d.png" % second))
+            red, green, blue = colour_sums(shot, PICTURE)
+            seen.append((second, lit_pixels(shot, PICTURE), [red, green, blue]))
+            if not blue > green > red or seen[-1][1] > 3000:
+                break
+        log("the autopilot's screens (second, lit pixels, colours): %s" % seen)
+        second, lit, (red, green, blue) = seen[-1]
+        check(not blue > green > red or lit > 3000,
+              "in 12 s the hand changed no ramp and sprayed nothing: %s" % seen)
+        xdotool("key", "a")
+        check(program.wait(15) == 0, "the screensaver with the autopilot did not end on a key")
+    finally:
+        program.stop()
+
 
 def registry_value(name):
     out = run(WINE, "reg", "query", r"HKCU\Software\Nebla\Screensaver", "/v", name)
@@ -291,8 +323,9 @@ def test_settings(build, shots, work):
         xdotool("mousemove", "--window", dialog, "20", "20")
         xdotool("windowfocus", "--sync", dialog)
         screenshot(os.path.join(shots, "settings.png"))
-        # The ramp list has the focus: ramp 1 -> 2, the light on, then OK.
-        for key in ("Down", "Tab", "space", "Return"):
+        # The ramp list has the focus: ramp 1 -> 2, the light on, the
+        # autopilot off, then OK.
+        for key in ("Down", "Tab", "space", "Tab", "space", "Return"):
             xdotool("key", key)
             time.sleep(0.3)
         status = program.wait(15)
@@ -301,6 +334,8 @@ def test_settings(build, shots, work):
         program.stop()
     check(registry_value("Ramp") == "0x2", "Ramp not stored: %s" % registry_value("Ramp"))
     check(registry_value("Light") == "0x1", "Light not stored: %s" % registry_value("Light"))
+    check(registry_value("Autopilot") == "0x0",
+          "Autopilot not stored: %s" % registry_value("Autopilot"))
 
     log("Nebla.scr /s starts with ramp 2 and the light")
     program = Program(os.path.join(build, "Nebla.scr"), "/s", cwd=work)

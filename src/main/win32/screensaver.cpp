@@ -1,13 +1,16 @@
 // Nebla.scr: the program as a Windows screensaver. /s runs it full screen
-// with the text writer until the user comes back; /p HWND draws it into the
+// with the text writer and, unless turned off, the autopilot until the user
+// comes back; /p HWND draws it into the
 // preview of the Screen Saver Settings dialog; /c, or no argument, shows its
 // settings. Anything else ends it quietly.
+#include <random>
 #include <string>
 #include <vector>
 
 #include "app/entry.h"
 #include "particles/helper_thread.h"
 #include "platform/backend.h"
+#include "platform/pilot/pilot_backend.h"
 #include "platform/win32/screensaver_args.h"
 #include "platform/win32/settings.h"
 #include "platform/win32/win32_backend.h"
@@ -25,9 +28,13 @@ void runProgram(const ScreenSaverCall& call) {
   options.mode = call.kind == ScreenSaverCall::Kind::Preview ? platform::win32::Mode::Preview
                                                              : platform::win32::Mode::ScreenSaver;
   options.parent = call.window;
-  options.startKeys = platform::win32::startKeys(platform::win32::loadSettings());
+  platform::win32::ScreenSaverSettings settings = platform::win32::loadSettings();
+  options.startKeys = platform::win32::startKeys(settings);
   platform::win32::Win32Backend backend(std::move(options));
-  platform::setBackend(&backend);
+  // The hand's input joins the window's; the user's own still ends the run.
+  platform::pilot::PilotBackend hand(backend);
+  if (settings.autopilot) hand.fly(std::random_device{}());
+  platform::setBackend(&hand);
   particles::HelperThread::setEnabled(particles::HelperThread::requested());
   app::WinMain(platform::GetModuleHandleA(nullptr), nullptr, nullptr, 0);
   platform::setBackend(nullptr);

@@ -37,6 +37,8 @@ void fillDialog(::HWND dialog, const ScreenSaverSettings& settings) {
   }
   ::SendMessageW(ramps, CB_SETCURSEL, static_cast<::WPARAM>(itemOfRamp(settings.ramp)), 0);
   ::CheckDlgButton(dialog, NEBLA_SETTINGS_LIGHT, settings.light ? BST_CHECKED : BST_UNCHECKED);
+  ::CheckDlgButton(dialog, NEBLA_SETTINGS_AUTOPILOT,
+                   settings.autopilot ? BST_CHECKED : BST_UNCHECKED);
 }
 
 ScreenSaverSettings readDialog(::HWND dialog) {
@@ -44,6 +46,7 @@ ScreenSaverSettings readDialog(::HWND dialog) {
   auto item = ::SendDlgItemMessageW(dialog, NEBLA_SETTINGS_RAMP, CB_GETCURSEL, 0, 0);
   if (item >= 0 && item < 10) settings.ramp = rampOfItem(static_cast<int>(item));
   settings.light = ::IsDlgButtonChecked(dialog, NEBLA_SETTINGS_LIGHT) == BST_CHECKED;
+  settings.autopilot = ::IsDlgButtonChecked(dialog, NEBLA_SETTINGS_AUTOPILOT) == BST_CHECKED;
   return settings;
 }
 
@@ -76,6 +79,7 @@ ScreenSaverSettings loadSettings() {
   ::DWORD value = 0;
   if (readNumber(key, L"Ramp", value) && value <= 9) settings.ramp = static_cast<int>(value);
   if (readNumber(key, L"Light", value) && value <= 1) settings.light = value == 1;
+  if (readNumber(key, L"Autopilot", value) && value <= 1) settings.autopilot = value == 1;
   ::RegCloseKey(key);
   return settings;
 }
@@ -86,7 +90,8 @@ bool saveSettings(const ScreenSaverSettings& settings) {
                         nullptr) != ERROR_SUCCESS)
     return false;
   bool saved = writeNumber(key, L"Ramp", static_cast<::DWORD>(settings.ramp)) &&
-               writeNumber(key, L"Light", settings.light ? 1 : 0);
+               writeNumber(key, L"Light", settings.light ? 1 : 0) &&
+               writeNumber(key, L"Autopilot", settings.autopilot ? 1 : 0);
   ::RegCloseKey(key);
   return saved;
 }

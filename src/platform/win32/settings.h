@@ -1,4 +1,5 @@
-// The screensaver's settings: the colour ramp and the light, kept in the
+// The screensaver's settings: the colour ramp, the light and the autopilot,
+// kept in the
 // registry under HKEY_CURRENT_USER\Software\Nebla\Screensaver, and the
 // small dialog that changes them.
 #pragma once
@@ -9,8 +10,9 @@
 namespace nebla::platform::win32 {
 
 struct ScreenSaverSettings {
-  int ramp = 1;        // colour scheme 0 to 9, as the digit keys choose it
-  bool light = false;  // the light pass on (the space key)
+  int ramp = 1;           // colour scheme 0 to 9, as the digit keys choose it
+  bool light = false;     // the light pass on (the space key)
+  bool autopilot = true;  // a virtual hand sprays, draws, blows and changes colours
 };
 
 // The stored settings; missing or damaged values keep their defaults.
