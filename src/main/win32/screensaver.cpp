@@ -28,11 +28,12 @@ void runProgram(const ScreenSaverCall& call) {
   options.mode = call.kind == ScreenSaverCall::Kind::Preview ? platform::win32::Mode::Preview
                                                              : platform::win32::Mode::ScreenSaver;
   options.parent = call.window;
-  platform::win32::ScreenSaverSettings settings = platform::win32::loadSettings();
-  options.startKeys = platform::win32::startKeys(settings);
   platform::win32::Win32Backend backend(std::move(options));
-  // The hand's input joins the window's; the user's own still ends the run.
+  // The hand's input joins the window's (the user's own still ends the
+  // run): the stored look's keys first, then the autopilot if it is on.
+  platform::win32::ScreenSaverSettings settings = platform::win32::loadSettings();
   platform::pilot::PilotBackend hand(backend);
+  hand.pressAtStart(platform::win32::startKeys(settings));
   if (settings.autopilot) hand.fly(std::random_device{}());
   platform::setBackend(&hand);
   particles::HelperThread::setEnabled(particles::HelperThread::requested());

@@ -100,10 +100,6 @@ Win32Backend::Win32Backend(Options options) : options_(std::move(options)) {
   // Waits end within a millisecond of their time, not on the default
   // 15.6 ms scheduler tick.
   ::timeBeginPeriod(1);
-  for (int vk : options_.startKeys) {
-    push(InputEvent::Kind::KeyDown, vk);
-    push(InputEvent::Kind::KeyUp, vk);
-  }
 }
 
 Win32Backend::~Win32Backend() {

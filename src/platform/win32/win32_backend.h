@@ -28,9 +28,6 @@ enum class Mode {
 struct Options {
   Mode mode = Mode::Window;
   std::uintptr_t parent = 0;  // Preview: the preview window's handle
-  // Virtual-key codes pressed and released for the program as it starts
-  // (the screensaver's settings: a digit for the ramp, space for the light).
-  std::vector<int> startKeys;
 };
 
 class Win32Backend final : public Backend {
