@@ -89,6 +89,18 @@ TEST(ParticlesRandom, BatchDrawsAreTheSameSequenceAsSingleDraws) {
   }
 }
 
+TEST(ParticlesRandom, JumpingAheadLandsWhereSingleDrawsDo) {
+  for (std::uint64_t draws : {0u, 1u, 2u, 255u, 49999u, 100000u}) {
+    resetRandomForTest();
+    for (int i = 0; i < 11; ++i) rand();
+    const std::uint32_t start = randomState();
+    for (std::uint64_t i = 0; i < draws; ++i) rand();
+    EXPECT_EQ(randomStateAfter(start, draws), randomState()) << draws << " draws";
+  }
+  // The period is 2^32: a full turn comes back.
+  EXPECT_EQ(randomStateAfter(12345u, std::uint64_t{1} << 32), 12345u);
+}
+
 TEST(ParticlesPass, WorkedFirstFrameExample) {
   resetEngine();
   ParticleSystem ps(16);

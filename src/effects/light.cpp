@@ -349,7 +349,7 @@ struct HelperHalf {
   std::int64_t end;
 };
 
-void castHelperHalf(void* task) {
+void castHelperHalf(void* task, int) {
   const auto* half = static_cast<const HelperHalf*>(task);
   castRange<true>(*half->pass, half->first, half->end);
 }
@@ -365,7 +365,7 @@ bool castSplit(const Pass& pass) {
   second.marks = splitImage.marks();
   const std::int64_t halfway = halfwayRay(pass);
   HelperHalf task{&second, halfway, 2 * (pass.width + pass.height)};
-  helper->offer(castHelperHalf, &task);
+  helper->offer(castHelperHalf, &task, 1);
   castRange<false>(pass, 0, halfway);
   helper->finish();
   splitImage.mergeInto(pass.destination, pass.destinationPitch, pass.width, pass.height);

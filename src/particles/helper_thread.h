@@ -1,16 +1,17 @@
-// A second thread for the engine's heaviest work: while the particle pass
-// sweeps the next batch, the helper moves the last one; the light pass
-// casts half of its rays on it. Neither result depends on the helper: the
-// work is split the same way whatever the timing, every piece computes what
-// the single-threaded pass computes, and a piece the helper has not begun
-// when it is needed is taken back and done by the caller.
+// A second thread for the engine's heaviest work: it checks and walks the
+// second half of the particle pass while the caller walks the first, and
+// casts half of the light pass's rays. Neither result depends on the
+// helper: a task comes in parts, every part computes what the
+// single-threaded pass computes whichever thread runs it, and a part the
+// helper has not begun when the task is needed is run by the caller.
 #pragma once
 
 namespace nebla::particles {
 
 class HelperThread {
  public:
-  using Task = void (*)(void* context);
+  // One part of a task, numbered from 0.
+  using Task = void (*)(void* context, int part);
 
   // The process's helper, started on first use. Null unless it was turned
   // on, and where it cannot run: one core, a build without threads, or the
@@ -24,12 +25,14 @@ class HelperThread {
   // Whether NEBLA_THREADS=2 asks for the helper.
   static bool requested();
 
-  // Offers one task to the helper; the previous one must have been
-  // finished. The context must stay valid until finish() returns.
-  void offer(Task task, void* context);
-  // Returns once the task offered last has run: on the helper if it had
-  // begun it, else here, at once, on the calling thread. Never waits for
-  // a sleeping helper to wake.
+  // Offers a task of `parts` parts (at least one) to the helper; the
+  // previous task must have been finished. The context must stay valid
+  // until finish() returns.
+  void offer(Task task, void* context, int parts);
+  // Returns once every part of the task offered last has run: the parts
+  // the helper has not claimed run here, at once, on the calling thread,
+  // and then it waits only for the parts the helper is running. Never
+  // waits for a sleeping helper to wake.
   void finish();
 
   HelperThread(const HelperThread&) = delete;

@@ -4,11 +4,14 @@
 // the whole batch in vectors; the results go back and the dead are
 // released, in visit order. Splats are saturating +1s, which give the same
 // image in any order, so they are counted per cell and added in one sweep
-// at the end. With a helper thread, the helper moves one batch while this
-// thread sweeps the next and stores the last: the same steps on the same
-// data, so the same bits.
+// at the end. With a helper thread, the helper walks the second half of the
+// predicted order while this thread walks the first: the serial chains
+// jump ahead to where the half begins, and what must happen in visit order
+// (releases, the survivors' order) waits for this thread, so the bits are
+// the same.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "particles/flow.h"
 #include "particles/footprint.h"
@@ -22,10 +25,29 @@ namespace nebla::particles {
 // Below this many live particles single footprints cost less than a sweep
 // over the counts.
 constexpr std::int32_t kCountedSplatMin = 2048;
-// Below this many the helper thread's hand-overs cost more than they save.
+// Below this many the helper thread's share costs more than it saves.
 constexpr std::int32_t kHelperMin = 4096;
 // How many particles ahead the sweep asks for records.
 constexpr int kSweepAhead = 16;
+
+// A stretch of the predicted walk, positions from..to-1, walked on one
+// thread: the serial chains' state, and where its outcome goes.
+struct Stretch {
+  std::uint32_t from = 0;
+  std::uint32_t to = 0;
+  std::uint32_t random = 0;
+  double phase = 0.0;
+  BatchSlot* slot = nullptr;
+  DensityCounts* counts = nullptr;
+  std::int32_t* survivors = nullptr;
+  std::uint32_t survivorCount = 0;
+  // The helper's lists; null on this thread, which releases and burns in
+  // at once.
+  std::int32_t* dead = nullptr;
+  std::uint32_t deadCount = 0;
+  std::int32_t* stamps = nullptr;
+  std::uint32_t stampCount = 0;
+};
 
 class FastPass {
  public:
@@ -34,27 +56,35 @@ class FastPass {
   void run();
 
  private:
-  struct MoveTask {
-    FlowBatch* batch;
-    const FlowConstants* constants;
+  struct SplitTask {
+    FastPass* pass;
+    std::uint32_t half;
+    bool holds[2];
+    Stretch* theirs;
   };
-  static void moveOnHelper(void* task);
+  static void checkHalf(void* task, int half);
+  static void walkTheirs(void* task, int);
 
   void runAlone();
-  void runWithHelper(HelperThread& helper);
+  bool runSplit(HelperThread& helper);
+  bool linksHold(std::uint32_t from, std::uint32_t to) const;
+  void walkStretch(Stretch& s);
+  void join(const Stretch& theirs);
   std::int32_t predictedAt(std::uint32_t position) const;
   void predictRange(std::uint32_t from, int count, std::int32_t* out) const;
   void prefetchRecord(std::int32_t index) const;
   void prefetchAhead(std::uint32_t from, std::uint32_t total) const;
   static double sweepPhases(double first, int count, double* out);
-  void drawChains(FlowBatch& batch, int count);
+  static double phaseAfter(double first, std::uint32_t count);
+  static void drawChains(FlowBatch& batch, int count, std::uint32_t& random, double& phase);
   static void take(FlowBatch& batch, int k, Particle& p);
   int sweepPredicted(BatchSlot& slot);
   int sweepLinked(BatchSlot& slot);
   int sweep(BatchSlot& slot);
-  void splatCells(const BatchSlot& slot, int count);
+  void splatDensity(const BatchSlot& slot, int count);
+  void burn(Stretch& s, std::int32_t cell);
   std::ptrdiff_t cellOffset(std::int32_t cell, std::int32_t pitch) const;
-  void store(const BatchSlot& slot, int count);
+  void keep(Stretch& s, int count);
   void finish();
 
   ParticleSystem& pool_;
@@ -64,8 +94,11 @@ class FastPass {
   std::uint8_t* textLayer_;
   std::int32_t densityPitch_;
   std::int32_t textPitch_;
+  std::uint32_t width_;
+  std::uint32_t height_;
   FlowConstants constants_;
   bool counted_ = false;
+  bool split_ = false;
   std::ptrdiff_t densityOffsets_[kFootprintCells];
   std::ptrdiff_t textOffsets_[kFootprintCells];
   // The ring walk: the record to visit next, and while the predicted order
@@ -73,7 +106,9 @@ class FastPass {
   std::int32_t next_;
   bool predicting_;
   std::uint32_t position_ = 0;
-  std::uint32_t survivorCount_ = 0;
+  // This thread's walk: the whole of it, or the first half beside the
+  // helper's.
+  Stretch mine_;
 };
 
 FastPass::FastPass(ParticleSystem& pool, std::uint8_t* density, std::uint32_t width,
@@ -86,6 +121,8 @@ FastPass::FastPass(ParticleSystem& pool, std::uint8_t* density, std::uint32_t wi
       textLayer_(textLayer),
       densityPitch_(densityPitch),
       textPitch_(textPitch),
+      width_(width),
+      height_(height),
       constants_{phases.phase1,
                  phases.phase2,
                  phases.phase3,
@@ -101,6 +138,12 @@ FastPass::FastPass(ParticleSystem& pool, std::uint8_t* density, std::uint32_t wi
   buildFootprint(densityPitch, densityOffsets_);
   buildFootprint(textPitch, textOffsets_);
   counted_ = pool.liveCount >= kCountedSplatMin && work_.counts.begin(width, height);
+  mine_.to = work_.spawnedCount + work_.survivorCount;
+  mine_.random = randomState();
+  mine_.phase = sweepPhase;
+  mine_.slot = &work_.slots[0];
+  mine_.counts = &work_.counts;
+  mine_.survivors = work_.nextSurvivors;
 }
 
 void FastPass::prefetchRecord(std::int32_t index) const {
@@ -159,6 +202,14 @@ double FastPass::sweepPhases(double first, int count, double* out) {
   return phase;
 }
 
+// sweepPhase `count` particles after `first`, as the batches reach it.
+double FastPass::phaseAfter(double first, std::uint32_t count) {
+  double scratch[kBatchSize];
+  double phase = first;
+  for (; count > kBatchSize; count -= kBatchSize) phase = sweepPhases(phase, kBatchSize, scratch);
+  return sweepPhases(phase, static_cast<int>(count), scratch);
+}
+
 // Asks the memory for the records of the batch after this one: between
 // frames the pool leaves the caches, and a record then takes longer to
 // arrive than the few particles ahead that the sweep asks for.
@@ -170,11 +221,11 @@ void FastPass::prefetchAhead(std::uint32_t from, std::uint32_t total) const {
 // The batch's share of the serial chains, which depend on the position in
 // the walk and not on the record there: sweepPhase as each particle sees
 // it, and its draw.
-void FastPass::drawChains(FlowBatch& batch, int count) {
+void FastPass::drawChains(FlowBatch& batch, int count, std::uint32_t& random, double& phase) {
   std::int32_t draws[kBatchSize];
-  drawRandom(draws, count);
+  drawRandom(random, draws, count);
   for (int k = 0; k < count; ++k) batch.random[k] = draws[k] % 6666;
-  sweepPhase = sweepPhases(sweepPhase, count, batch.sweep);
+  phase = sweepPhases(phase, count, batch.sweep);
   // Lanes past the end get harmless values.
   for (int k = count; k < ((count + 7) & ~7); ++k) {
     batch.x[k] = batch.y[k] = batch.z[k] = 0.0f;
@@ -226,7 +277,7 @@ int FastPass::sweepPredicted(BatchSlot& slot) {
   if (taken == 0) return sweepLinked(slot);
   position_ += static_cast<std::uint32_t>(taken);
   next_ = links[taken - 1];
-  drawChains(slot.batch, taken);
+  drawChains(slot.batch, taken, mine_.random, mine_.phase);
   return taken;
 }
 
@@ -242,7 +293,7 @@ int FastPass::sweepLinked(BatchSlot& slot) {
     take(slot.batch, n, p);
   }
   next_ = next;
-  drawChains(slot.batch, n);
+  drawChains(slot.batch, n, mine_.random, mine_.phase);
   return n;
 }
 
@@ -253,20 +304,25 @@ int FastPass::sweep(BatchSlot& slot) {
 }
 
 // Footprints at the cells the vector step noted: counted, or splatted one
-// by one; and the stamps of dying stamped particles.
-void FastPass::splatCells(const BatchSlot& slot, int count) {
+// by one.
+void FastPass::splatDensity(const BatchSlot& slot, int count) {
   const std::int32_t* cells = slot.batch.cell;
   if (counted_) {
     work_.counts.add(cells, count);
-  } else {
-    for (int k = 0; k < count; ++k) {
-      if (cells[k] >= 0) splat(density_ + cellOffset(cells[k], densityPitch_), densityOffsets_);
-    }
+    return;
   }
   for (int k = 0; k < count; ++k) {
-    if (slot.batch.life[k] == 0 && cells[k] >= 0 && records_[slot.visit[k]].stamp) {
-      splat(textLayer_ + cellOffset(cells[k], textPitch_), textOffsets_);
-    }
+    if (cells[k] >= 0) splat(density_ + cellOffset(cells[k], densityPitch_), densityOffsets_);
+  }
+}
+
+// A dying stamped particle's footprint in the text layer: at once on this
+// thread, noted on the helper's.
+void FastPass::burn(Stretch& s, std::int32_t cell) {
+  if (s.stamps != nullptr) {
+    s.stamps[s.stampCount++] = cell;
+  } else {
+    splat(textLayer_ + cellOffset(cell, textPitch_), textOffsets_);
   }
 }
 
@@ -277,9 +333,11 @@ std::ptrdiff_t FastPass::cellOffset(std::int32_t cell, std::int32_t pitch) const
   return static_cast<std::ptrdiff_t>(iy) * pitch + ix;
 }
 
-// Results back into the records; the dead are released in visit order and
-// the living become the next pass's predicted order.
-void FastPass::store(const BatchSlot& slot, int count) {
+// Results back into the records; the dead burn in their stamps and are
+// released in visit order, and the living become the next pass's predicted
+// order.
+void FastPass::keep(Stretch& s, int count) {
+  const BatchSlot& slot = *s.slot;
   const FlowBatch& batch = slot.batch;
   for (int k = 0; k < count; ++k) {
     const std::int32_t index = slot.visit[k];
@@ -290,69 +348,136 @@ void FastPass::store(const BatchSlot& slot, int count) {
     p.vx = batch.vx[k];
     p.vy = batch.vy[k];
     p.vz = batch.vz[k];
-    if (batch.life[k] == 0) {
-      pool_.releaseRecord(index);
+    if (batch.life[k] != 0) {
+      s.survivors[s.survivorCount++] = index;
+      continue;
+    }
+    if (batch.cell[k] >= 0 && p.stamp) burn(s, batch.cell[k]);
+    if (s.dead != nullptr) {
+      s.dead[s.deadCount++] = index;
     } else {
-      work_.nextSurvivors[survivorCount_++] = index;
+      pool_.releaseRecord(index);
     }
   }
 }
 
-void FastPass::moveOnHelper(void* task) {
-  const auto* move = static_cast<const MoveTask*>(task);
-  moveBatch(*move->batch, *move->constants);
-}
-
 void FastPass::runAlone() {
-  BatchSlot& slot = work_.slots[0];
+  BatchSlot& slot = *mine_.slot;
   for (int n = sweep(slot); n > 0; n = sweep(slot)) {
     moveBatch(slot.batch, constants_);
-    splatCells(slot, n);
-    store(slot, n);
+    splatDensity(slot, n);
+    keep(mine_, n);
   }
 }
 
-// The helper moves one batch while this thread sweeps the next, then stores
-// the moved one while the helper moves the next (a batch the helper has not
-// begun is moved here). Storing a batch after the next has been swept is
-// safe: a release changes only links that the walk has read already, and
-// fields of records no later batch holds.
-void FastPass::runWithHelper(HelperThread& helper) {
-  MoveTask tasks[2] = {{&work_.slots[0].batch, &constants_}, {&work_.slots[1].batch, &constants_}};
-  int moving = 0;
-  int moved = sweep(work_.slots[moving]);
-  if (moved == 0) return;
-  helper.offer(moveOnHelper, &tasks[moving]);
-  for (;;) {
-    const int sweeping = 1 - moving;
-    const int swept = sweep(work_.slots[sweeping]);
-    helper.finish();
-    if (swept > 0) helper.offer(moveOnHelper, &tasks[sweeping]);
-    splatCells(work_.slots[moving], moved);
-    store(work_.slots[moving], moved);
-    if (swept == 0) return;
-    moving = sweeping;
-    moved = swept;
+// Whether the ring's links follow the predicted order from position `from`
+// to `to`, each on to the next position (or back to the head after the
+// last).
+bool FastPass::linksHold(std::uint32_t from, std::uint32_t to) const {
+  const std::uint32_t total = work_.spawnedCount + work_.survivorCount;
+  if (from == 0 && to > 0 && next_ != predictedAt(0)) return false;
+  for (std::uint32_t at = from; at < to; ++at) {
+    if (at + kSweepAhead < to) prefetchRecord(predictedAt(at + kSweepAhead));
+    const std::int32_t after = at + 1 < total ? predictedAt(at + 1) : pool_.activeHead;
+    if (records_[predictedAt(at)].next != after) return false;
   }
+  return true;
+}
+
+// One stretch of the predicted walk, batch by batch. Nothing in it reads
+// what the other stretch writes.
+void FastPass::walkStretch(Stretch& s) {
+  BatchSlot& slot = *s.slot;
+  for (std::uint32_t at = s.from; at < s.to;) {
+    const int n = s.to - at < kBatchSize ? static_cast<int>(s.to - at) : kBatchSize;
+    predictRange(at, n, slot.visit);
+    prefetchAhead(at + static_cast<std::uint32_t>(n), s.to);
+    for (int k = 0; k < n; ++k) {
+      if (k + kSweepAhead < n) prefetchRecord(slot.visit[k + kSweepAhead]);
+      take(slot.batch, k, records_[slot.visit[k]]);
+    }
+    drawChains(slot.batch, n, s.random, s.phase);
+    moveBatch(slot.batch, constants_);
+    s.counts->add(slot.batch.cell, n);
+    keep(s, n);
+    at += static_cast<std::uint32_t>(n);
+  }
+}
+
+void FastPass::checkHalf(void* task, int half) {
+  auto* split = static_cast<SplitTask*>(task);
+  const FastPass& pass = *split->pass;
+  const std::uint32_t total = pass.work_.spawnedCount + pass.work_.survivorCount;
+  split->holds[half] =
+      half == 0 ? pass.linksHold(0, split->half) : pass.linksHold(split->half, total);
+}
+
+// The helper's half starts where this thread's ends: its chains jump ahead
+// by as many particles as this thread's half holds.
+void FastPass::walkTheirs(void* task, int) {
+  auto* split = static_cast<SplitTask*>(task);
+  Stretch& theirs = *split->theirs;
+  theirs.random = randomStateAfter(theirs.random, theirs.from);
+  theirs.phase = phaseAfter(theirs.phase, theirs.from);
+  split->pass->walkStretch(theirs);
+}
+
+// The walk in two halves, the second on the helper, where every link of
+// the predicted order holds (both halves are checked first, side by side,
+// which also brings each half's records near its thread); false, with
+// nothing changed, where one does not.
+bool FastPass::runSplit(HelperThread& helper) {
+  if (!predicting_ || !counted_ || !work_.helperCounts.begin(width_, height_)) return false;
+  SplitTask split{this, mine_.to / 2, {false, false}, nullptr};
+  helper.offer(checkHalf, &split, 2);
+  helper.finish();
+  if (!split.holds[0] || !split.holds[1]) return false;
+  Stretch theirs = mine_;
+  theirs.from = split.half;
+  theirs.slot = &work_.slots[1];
+  theirs.counts = &work_.helperCounts;
+  theirs.survivors = work_.helperSurvivors;
+  theirs.dead = work_.helperDead;
+  theirs.stamps = work_.helperStamps;
+  split.theirs = &theirs;
+  mine_.to = split.half;
+  helper.offer(walkTheirs, &split, 1);
+  walkStretch(mine_);
+  helper.finish();
+  join(theirs);
+  split_ = true;
+  return true;
+}
+
+// What the helper's half left to do in visit order, after this thread's.
+void FastPass::join(const Stretch& theirs) {
+  std::memcpy(work_.nextSurvivors + mine_.survivorCount, theirs.survivors,
+              std::size_t{theirs.survivorCount} * sizeof(std::int32_t));
+  mine_.survivorCount += theirs.survivorCount;
+  for (std::uint32_t k = 0; k < theirs.deadCount; ++k) pool_.releaseRecord(theirs.dead[k]);
+  for (std::uint32_t k = 0; k < theirs.stampCount; ++k) {
+    splat(textLayer_ + cellOffset(theirs.stamps[k], textPitch_), textOffsets_);
+  }
+  mine_.random = theirs.random;
+  mine_.phase = theirs.phase;
 }
 
 void FastPass::finish() {
   if (counted_) work_.counts.apply(density_, densityPitch_);
+  if (split_) work_.helperCounts.apply(density_, densityPitch_);
+  setRandomState(mine_.random);
+  sweepPhase = mine_.phase;
   std::int32_t* previous = work_.survivors;
   work_.survivors = work_.nextSurvivors;
   work_.nextSurvivors = previous;
-  work_.survivorCount = survivorCount_;
+  work_.survivorCount = mine_.survivorCount;
   work_.spawnedCount = 0;
   work_.orderKnown = true;
 }
 
 void FastPass::run() {
   HelperThread* helper = pool_.liveCount >= kHelperMin ? HelperThread::get() : nullptr;
-  if (helper != nullptr) {
-    runWithHelper(*helper);
-  } else {
-    runAlone();
-  }
+  if (helper == nullptr || !runSplit(*helper)) runAlone();
   finish();
 }
 

@@ -13,10 +13,12 @@ namespace {
 // The workspace and the order arrays in one heap block, the workspace on a
 // 64-byte boundary for the batch's vectors.
 constexpr std::size_t kWorkspaceAlignment = 64;
+// The pass's order arrays and the helper's three lists, poolSize each.
+constexpr std::size_t kOrderArrays = 6;
 
 std::size_t workspaceBytes(std::uint32_t poolSize) {
   return sizeof(PassWorkspace) + kWorkspaceAlignment +
-         3 * std::size_t{poolSize} * sizeof(std::int32_t);
+         kOrderArrays * std::size_t{poolSize} * sizeof(std::int32_t);
 }
 
 }  // namespace
@@ -56,6 +58,9 @@ void ParticleSystem::allocateWorkspace() {
   work_->spawned = orders;
   work_->survivors = orders + poolSize;
   work_->nextSurvivors = orders + 2 * std::size_t{poolSize};
+  work_->helperSurvivors = orders + 3 * std::size_t{poolSize};
+  work_->helperDead = orders + 4 * std::size_t{poolSize};
+  work_->helperStamps = orders + 5 * std::size_t{poolSize};
 }
 
 void ParticleSystem::initRings() {

@@ -31,10 +31,16 @@ struct PassWorkspace {
   // False once the rings changed other than by spawn and the pass; the next
   // pass then walks the ring link by link.
   bool orderKnown = true;
-  // Two batches, so that one can be moved on the helper thread while the
-  // next is swept.
+  // What the helper thread's stretch of the walk leaves for this thread to
+  // finish in visit order: its survivors, its dead to release, and the text
+  // cells its dying stamped particles burn in.
+  std::int32_t* helperSurvivors = nullptr;
+  std::int32_t* helperDead = nullptr;
+  std::int32_t* helperStamps = nullptr;
+  // A batch for each thread.
   BatchSlot slots[2];
   DensityCounts counts;
+  DensityCounts helperCounts;
 };
 
 }  // namespace nebla::particles

@@ -14,6 +14,12 @@ std::int32_t rand();
 // The particle pass draws a batch at a time.
 void drawRandom(std::int32_t* values, int count);
 
+// The same from a state the caller holds, which it advances: the particle
+// pass draws for two stretches of its walk at once.
+void drawRandom(std::uint32_t& state, std::int32_t* values, int count);
+// The state `draws` values after `state`, found in a few dozen steps.
+std::uint32_t randomStateAfter(std::uint32_t state, std::uint64_t draws);
+
 // The generator's state, and setting it back: the particle pass rewinds
 // draws it made for particles it did not visit after all, and tests
 // replay a pass from the same state.

@@ -23,9 +23,20 @@ EM_JS(void, jsCanvasPaint, (const char* selector, const void* rgba, int width, i
   const context = Module.screens && Module.screens[UTF8ToString(selector)];
   if (!context) return;
   const bytes = new Uint8ClampedArray(HEAPU8.buffer, rgba, width * height * 4);
-  // A copy: with threads the heap is shared memory, which ImageData refuses.
-  const pixels = HEAPU8.buffer instanceof ArrayBuffer ? bytes : new Uint8ClampedArray(bytes);
-  context.putImageData(new ImageData(pixels, width, height), 0, 0);
+  if (HEAPU8.buffer instanceof ArrayBuffer) {
+    context.putImageData(new ImageData(bytes, width, height), 0, 0);
+    return;
+  }
+  // With threads the heap is shared memory, which ImageData refuses: the
+  // pixels go through one image of the page's own, filled by set(), which
+  // copies a block at a time where building an array from a shared one
+  // goes byte by byte.
+  let image = context.nebla_image;
+  if (!image || image.width != width || image.height != height) {
+    image = context.nebla_image = new ImageData(width, height);
+  }
+  image.data.set(bytes);
+  context.putImageData(image, 0, 0);
 });
 EM_JS(void, jsStageRect, (const char* selector, double* rect), {
   const canvas = document.querySelector(UTF8ToString(selector));
