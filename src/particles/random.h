@@ -20,9 +20,9 @@ void drawRandom(std::uint32_t& state, std::int32_t* values, int count);
 // The state `draws` values after `state`, found in a few dozen steps.
 std::uint32_t randomStateAfter(std::uint32_t state, std::uint64_t draws);
 
-// The generator's state, and setting it back: the particle pass rewinds
-// draws it made for particles it did not visit after all, and tests
-// replay a pass from the same state.
+// The generator's state, and setting it: the particle pass draws from a
+// copy and puts back where its draws ended, and tests replay a pass from
+// the same state.
 std::uint32_t randomState();
 void setRandomState(std::uint32_t state);
 
