@@ -98,7 +98,6 @@ class FastPass {
   std::uint32_t height_;
   FlowConstants constants_;
   bool counted_ = false;
-  bool split_ = false;
   std::ptrdiff_t densityOffsets_[kFootprintCells];
   std::ptrdiff_t textOffsets_[kFootprintCells];
   // The ring walk: the record to visit next, and while the predicted order
@@ -445,12 +444,13 @@ bool FastPass::runSplit(HelperThread& helper) {
   walkStretch(mine_);
   helper.finish();
   join(theirs);
-  split_ = true;
   return true;
 }
 
-// What the helper's half left to do in visit order, after this thread's.
+// What the helper's half left to do in visit order, after this thread's;
+// its counted splats add to the image now, as saturating sums in any order.
 void FastPass::join(const Stretch& theirs) {
+  work_.helperCounts.apply(density_, densityPitch_);
   std::memcpy(work_.nextSurvivors + mine_.survivorCount, theirs.survivors,
               std::size_t{theirs.survivorCount} * sizeof(std::int32_t));
   mine_.survivorCount += theirs.survivorCount;
@@ -464,7 +464,6 @@ void FastPass::join(const Stretch& theirs) {
 
 void FastPass::finish() {
   if (counted_) work_.counts.apply(density_, densityPitch_);
-  if (split_) work_.helperCounts.apply(density_, densityPitch_);
   setRandomState(mine_.random);
   sweepPhase = mine_.phase;
   std::int32_t* previous = work_.survivors;
