@@ -54,7 +54,8 @@ package: deps $(RELEASE)/build.ninja
 	cmake --build $(RELEASE) -j $(JOBS)
 	cd $(RELEASE) && cpack
 
-# The quick loop after a small change: no packages, no sanitizers, no
+# The quick loop after a small change: the unit tests, the floors of the
+# includes and the documentation's links; no packages, no sanitizers, no
 # window, browser, fuzzing or soak.
 check: $(RELEASE)/build.ninja
 	cmake --build $(RELEASE) -j $(JOBS) --target nebla_tests

@@ -16,7 +16,7 @@ namespace nebla::tools {
 // Virtual time a run may take when neither --frames nor --seconds is given.
 constexpr std::uint32_t kDefaultLimitSeconds = platform::headless::kScriptRunLimitMs / 1000;
 
-// How a run ends, as its exit status; --help and the README list them.
+// How a run ends, as its exit status; --help and docs/capture.md list them.
 enum ExitStatus : int {
   kExitDone = 0,
   kExitFailed = 1,   // the program could not start, or a frame or the video was not written
