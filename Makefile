@@ -22,18 +22,24 @@ FUZZ_SECONDS ?= 300
 EMENV := NODE_PATH=/usr/share/nodejs
 CMAKE_GEN := -G Ninja
 
-.PHONY: all deps run-deps run package check format soak test test-release test-asan test-fuzz fuzz bench test-web web web-bench web-test-deps serve windows test-windows clean
+.PHONY: all deps run-deps package-deps bench-deps run package check format soak test test-release test-asan test-fuzz fuzz bench test-web web web-bench web-test-deps serve windows test-windows clean
 
 all: $(RELEASE)/build.ninja
 	cmake --build $(RELEASE) -j $(JOBS)
 
 # Packages: `deps` for everything (the tests), `run-deps` for building and
-# running only.
+# running only, `package-deps` and `bench-deps` for those two besides.
 deps:
 	@scripts/install-deps test
 
 run-deps:
 	@scripts/install-deps run
+
+package-deps:
+	@scripts/install-deps package
+
+bench-deps:
+	@scripts/install-deps bench
 
 $(RELEASE)/build.ninja:
 	cmake -S . -B $(RELEASE) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release
@@ -48,9 +54,9 @@ run: run-deps $(RELEASE)/build.ninja
 	cmake --build $(RELEASE) -j $(JOBS) --target nebla nebla-capture
 	scripts/run-demo $(RELEASE)
 
-# The Debian package, build/release/package/nebla_VERSION_ARCH.deb. It
-# needs the test set's packaging tools (dpkg-dev for the dependencies).
-package: deps $(RELEASE)/build.ninja
+# The Debian package, build/release/package/nebla_VERSION_ARCH.deb, with
+# the packaging tools besides the run set (dpkg-dev for the dependencies).
+package: package-deps $(RELEASE)/build.ninja
 	cmake --build $(RELEASE) -j $(JOBS)
 	cd $(RELEASE) && cpack
 
@@ -102,7 +108,7 @@ fuzz: deps $(FUZZ)/build.ninja
 	cmake --build $(FUZZ) -j $(JOBS)
 	tests/fuzz/run $(FUZZ) $(FUZZ_SECONDS)
 
-bench: deps $(BENCH)/build.ninja
+bench: bench-deps $(BENCH)/build.ninja
 	cmake --build $(BENCH) -j $(JOBS)
 	$(BENCH)/bench/nebla_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true $(BENCH_ARGS)
 
