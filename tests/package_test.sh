@@ -46,6 +46,7 @@ esac
 lintian --display-info "$deb" >lintian.txt 2>&1
 cat lintian.txt
 if grep -q '^E:' lintian.txt; then fail "lintian reports errors"; else pass; fi
+if grep -q 'hardening-' lintian.txt; then fail "lintian finds hardening missing"; else pass; fi
 
 dpkg-deb -x "$deb" root
 if [ "$(readlink -f root/usr/libexec/xscreensaver/nebla)" = "$(pwd)/root/usr/bin/nebla" ]; then pass; else
