@@ -59,8 +59,18 @@ for program in nebla nebla-capture; do
   if root/usr/bin/$program --help | grep -q "^usage: $program"; then pass; else fail "$program --help"; fi
 done
 
+# The licence: machine-readable, and its text the text of LICENSE.
+copyright=root/usr/share/doc/nebla/copyright
+if head -1 $copyright | grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/$' &&
+  grep -q '^License: Expat$' $copyright; then pass; else fail "$copyright is not the Expat licence in DEP-5"; fi
+awk 'on { sub(/^ /, ""); sub(/^\.$/, ""); print } prev == "" && $0 == "License: Expat" { on = 1 } { prev = $0 }' \
+  $copyright >licence
+if awk 'NR > 4' "$source/LICENSE" | diff -u - licence; then pass; else fail "$copyright and LICENSE differ"; fi
+metainfo=root/usr/share/metainfo/io.github.nebla.Nebla.metainfo.xml
+if grep -q '<project_license>MIT</project_license>' $metainfo; then pass; else fail "no project_license"; fi
+
 if python3 "$source/resources/hicolor.py" --check; then pass; else fail "icons"; fi
-if appstreamcli validate --no-net root/usr/share/metainfo/io.github.nebla.Nebla.metainfo.xml; then pass
+if appstreamcli validate --no-net $metainfo; then pass
 else fail "appstreamcli refuses the metadata"; fi
 if xmllint --noout root/usr/share/xscreensaver/config/nebla.xml; then pass; else fail "nebla.xml"; fi
 for page in root/usr/share/man/man6/nebla.6.gz root/usr/share/man/man1/nebla-capture.1.gz; do
