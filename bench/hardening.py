@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The benchmark program built without and with the hardening flags, run in
-turns (plain, hardened, plain, ...) so that a change in the machine's load
-falls on both alike. Prints each benchmark's median over the rounds for
+turns (plain, hardened, then hardened, plain, ...) so that a change in the
+machine's load, and whatever running first or second brings, falls on both
+alike. Prints each benchmark's median over the rounds for
 both builds, their ratio, and the spread of the plain build's rounds: a
 ratio within that spread is noise.
 
@@ -36,7 +37,7 @@ def main():
     with tempfile.TemporaryDirectory() as scratch:
         out = os.path.join(scratch, "report.json")
         for r in range(rounds):
-            for program in (plain, hardened):
+            for program in (plain, hardened) if r % 2 == 0 else (hardened, plain):
                 print(f"round {r + 1} of {rounds}: {program}", file=sys.stderr, flush=True)
                 for name, t in run_once(program, arguments, out).items():
                     times[program].setdefault(name, []).append(t)
