@@ -1,7 +1,8 @@
 # Front door: `make run` runs the demo, `make test` runs every test,
 # `make package` builds the Debian package,
 # `make check` is the quick loop (release build, unit tests only),
-# `make bench` runs the benchmarks, `make web` builds the page and
+# `make bench` runs the benchmarks (`make bench-hardening`: without and
+# with the hardening flags, in turns), `make web` builds the page and
 # `make serve` serves it on localhost; `make windows` cross-compiles the
 # Windows programs and their zip.
 PORT ?= 8080
@@ -9,6 +10,9 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 RELEASE := build/release
 ASAN := build/asan
 BENCH := build/bench
+# The benchmarks without the hardening flags, to weigh what they cost.
+BENCH_PLAIN := build/bench-plain
+BENCH_ROUNDS ?= 3
 WEB := build/web
 WEB_THREADS := build/web-threads
 # The page, ready for any static host: both builds write into it.
@@ -22,18 +26,24 @@ FUZZ_SECONDS ?= 300
 EMENV := NODE_PATH=/usr/share/nodejs
 CMAKE_GEN := -G Ninja
 
-.PHONY: all deps run-deps run package check format soak test test-release test-asan test-fuzz fuzz bench test-web web web-bench web-test-deps serve windows test-windows clean
+.PHONY: all deps run-deps package-deps bench-deps run package bench-hardening check format soak test test-release test-asan test-fuzz fuzz bench test-web web web-bench web-test-deps serve windows test-windows clean
 
 all: $(RELEASE)/build.ninja
 	cmake --build $(RELEASE) -j $(JOBS)
 
 # Packages: `deps` for everything (the tests), `run-deps` for building and
-# running only.
+# running only, `package-deps` and `bench-deps` for those two besides.
 deps:
 	@scripts/install-deps test
 
 run-deps:
 	@scripts/install-deps run
+
+package-deps:
+	@scripts/install-deps package
+
+bench-deps:
+	@scripts/install-deps bench
 
 $(RELEASE)/build.ninja:
 	cmake -S . -B $(RELEASE) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release
@@ -44,13 +54,16 @@ $(ASAN)/build.ninja:
 $(BENCH)/build.ninja:
 	cmake -S . -B $(BENCH) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DNEBLA_TESTS=OFF -DNEBLA_BENCH=ON
 
+$(BENCH_PLAIN)/build.ninja:
+	cmake -S . -B $(BENCH_PLAIN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DNEBLA_TESTS=OFF -DNEBLA_BENCH=ON -DNEBLA_HARDENING=OFF
+
 run: run-deps $(RELEASE)/build.ninja
 	cmake --build $(RELEASE) -j $(JOBS) --target nebla nebla-capture
 	scripts/run-demo $(RELEASE)
 
-# The Debian package, build/release/package/nebla_VERSION_ARCH.deb. It
-# needs the test set's packaging tools (dpkg-dev for the dependencies).
-package: deps $(RELEASE)/build.ninja
+# The Debian package, build/release/package/nebla_VERSION_ARCH.deb, with
+# the packaging tools besides the run set (dpkg-dev for the dependencies).
+package: package-deps $(RELEASE)/build.ninja
 	cmake --build $(RELEASE) -j $(JOBS)
 	cd $(RELEASE) && cpack
 
@@ -103,9 +116,16 @@ fuzz: deps $(FUZZ)/build.ninja
 	cmake --build $(FUZZ) -j $(JOBS)
 	tests/fuzz/run $(FUZZ) $(FUZZ_SECONDS)
 
-bench: deps $(BENCH)/build.ninja
+bench: bench-deps $(BENCH)/build.ninja
 	cmake --build $(BENCH) -j $(JOBS)
 	$(BENCH)/bench/nebla_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true $(BENCH_ARGS)
+
+# What the hardening flags cost: the benchmarks built without and with them,
+# run in turns for BENCH_ROUNDS rounds, side by side.
+bench-hardening: bench-deps $(BENCH)/build.ninja $(BENCH_PLAIN)/build.ninja
+	cmake --build $(BENCH) -j $(JOBS)
+	cmake --build $(BENCH_PLAIN) -j $(JOBS)
+	python3 bench/hardening.py $(BENCH_PLAIN)/bench/nebla_bench $(BENCH)/bench/nebla_bench $(BENCH_ROUNDS) $(BENCH_ARGS)
 
 $(WEB)/build.ninja:
 	$(EMENV) emcmake cmake -S . -B $(WEB) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DNEBLA_SITE_DIR=$(abspath $(SITE))
