@@ -115,14 +115,16 @@ TEST(XScreenSaverList, TheListThatCountsIsEdited) {
 }
 
 // xscreensaver-settings opens config/NAME.xml for an entry whose program
-// is NAME, and builds the command from its <command arg>.
+// is NAME, and reads the entry's arguments against its <command arg>.
 TEST(XScreenSaverList, TheEntryMatchesItsSettingsPage) {
   std::ifstream in(NEBLA_SOURCE_DIR "/packaging/nebla.xml");
   std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_NE(page.find("<screensaver name=\"nebla\""), std::string::npos);
-  EXPECT_NE(page.find("<command arg=\"" + std::string(kNeblaCommand.substr(6)) + "\"/>"),
-            std::string::npos);
-  EXPECT_TRUE(kNeblaCommand.starts_with("nebla "));
+  std::string command(kNeblaCommand);
+  std::size_t space = command.find(' ');
+  ASSERT_NE(space, std::string::npos);
+  EXPECT_NE(page.find("<screensaver name=\"" + command.substr(0, space) + "\""), std::string::npos);
+  EXPECT_NE(page.find("<command arg=\"" + command.substr(space + 1) + "\"/>"), std::string::npos);
+  EXPECT_EQ(command.substr(0, space), "nebla");
 }
 
 class PreferencesFile : public ::testing::Test {
