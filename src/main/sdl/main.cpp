@@ -3,6 +3,9 @@
 // The program has its own entry point; SDL needs no start-up code of its own.
 #define SDL_MAIN_HANDLED
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +27,7 @@
 #include "platform/sdl/sdl_backend.h"
 #include "platform/sdl/x11_target.h"
 #include "platform/user.h"
+#include "platform/xscreensaver/preferences_file.h"
 
 namespace {
 
@@ -60,11 +64,15 @@ constexpr const char* kUsage =
     "                  autopilot on, SIGTERM ends it\n"
     "  --root          the same on the root window (under XScreenSaver, the\n"
     "                  window in XSCREENSAVER_WINDOW)\n"
+    "  --add-to-xscreensaver\n"
+    "                  add Nebla to XScreenSaver's programs in ~/.xscreensaver,\n"
+    "                  made from the system's list if missing, and end (takes no\n"
+    "                  other options)\n"
     "  --version       the version\n"
     "  --help          this text\n"
     "Without --window-id or --root, XSCREENSAVER_WINDOW in the environment means\n"
-    "--window-id. Exit status: 0, 1 when the demo could not start, 2 for a bad\n"
-    "command line.\n";
+    "--window-id. Exit status: 0, 1 when the demo could not start or\n"
+    "~/.xscreensaver could not be changed, 2 for a bad command line.\n";
 
 struct Options {
   std::string record;
@@ -75,7 +83,7 @@ struct Options {
   bool root = false;
 };
 
-enum class Parsed { Run, Done, Refused };
+enum class Parsed { Run, Done, Refused, AddToXScreenSaver };
 
 bool refuse(const std::string& reason) {
   std::fprintf(stderr, "nebla: %s\n%s", reason.c_str(), kUsage);
@@ -114,6 +122,11 @@ Parsed parseOptions(int argc, char** argv, Options& options) {
     if (arg == "--help" || arg == "--version") {
       std::fputs(arg == "--help" ? kUsage : "nebla " NEBLA_VERSION "\n", stdout);
       return Parsed::Done;
+    }
+    if (arg == "--add-to-xscreensaver") {
+      if (argc == 2) return Parsed::AddToXScreenSaver;
+      refuse("--add-to-xscreensaver takes no other options");
+      return Parsed::Refused;
     }
     if (arg == "--light" || arg == "--root") {
       (arg == "--light" ? options.light : options.root) = true;
@@ -180,6 +193,47 @@ std::vector<int> startingKeys(const Options& options) {
 
 std::uint32_t freshSeed() { return std::random_device{}(); }
 
+// The preferences file where XScreenSaver looks for it: in HOME, else in
+// the home folder of the user's account.
+std::string xscreensaverFile() {
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || home[0] == '\0') {
+    const passwd* account = getpwuid(getuid());
+    home = account != nullptr ? account->pw_dir : nullptr;
+  }
+  return home != nullptr && home[0] != '\0' ? std::string(home) + "/.xscreensaver" : std::string();
+}
+
+std::string describe(const nebla::platform::xscreensaver::FileChange& done,
+                     const std::string& file) {
+  using nebla::platform::xscreensaver::Change;
+  if (done.change == Change::AlreadyListed)
+    return "Nebla is already in the programs of " + file + "; nothing changed";
+  if (done.change == Change::Enabled) return "enabled Nebla in the programs of " + file;
+  if (!done.newList) return "added Nebla to the programs of " + file;
+  if (done.defaults.empty())
+    return "added Nebla to " + file + " as its only program (no XScreenSaver defaults found)";
+  return "added Nebla to the programs of " + file + ", a list copied from " + done.defaults;
+}
+
+// --add-to-xscreensaver: Nebla in the list xscreensaver-settings shows.
+int addToXScreenSaver() {
+  namespace saver = nebla::platform::xscreensaver;
+  std::string file = xscreensaverFile();
+  if (file.empty()) {
+    std::fputs("nebla: no home folder for ~/.xscreensaver (HOME is not set)\n", stderr);
+    return 1;
+  }
+  saver::FileChange done;
+  std::string error;
+  if (!saver::addNeblaToFile(file, saver::systemDefaultsFiles(), done, error)) {
+    std::fprintf(stderr, "nebla: %s; nothing changed\n", error.c_str());
+    return 1;
+  }
+  std::printf("nebla: %s\n", describe(done, file).c_str());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -188,6 +242,7 @@ int main(int argc, char** argv) {
   switch (parseOptions(argc, argv, options)) {
     case Parsed::Done: return 0;
     case Parsed::Refused: return 2;
+    case Parsed::AddToXScreenSaver: return addToXScreenSaver();
     case Parsed::Run: break;
   }
   std::optional<unsigned long> target;
