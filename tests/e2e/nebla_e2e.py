@@ -878,6 +878,21 @@ def run_unknown_video_driver(binary, root):
         app.stop()
 
 
+def run_unreachable_display(binary, root):
+    """DISPLAY names a display where no server runs: the program names the
+    display it could not connect to, instead of asking for one to be set."""
+    app = Nebla(binary, None, root, "nodisplay", {"DISPLAY": ":4242"}, with_display=False)
+    try:
+        status = app.wait_exit(30)
+        check(status == 1, "exit status %s with DISPLAY=:4242" % status)
+        line = line_before_failure(app)
+        check(line.startswith("nebla: cannot connect to the X display :4242"),
+              "the display it could not reach is not named: %r" % line)
+        log("unreachable display: %s" % line)
+    finally:
+        app.stop()
+
+
 def run_window_refused(binary, display, root):
     """A window visual the X server does not have: SDL cannot create the
     window (and gives no text for it); the line still says what failed and
@@ -1089,6 +1104,7 @@ def main():
         with tempfile.TemporaryDirectory(prefix="nebla-e2e-") as root:
             run_without_display(binary, None, root)
             run_unknown_video_driver(binary, root)
+            run_unreachable_display(binary, root)
             server = XServer()
             log("Xvfb on " + server.display)
             run_window_refused(binary, server.display, root)
