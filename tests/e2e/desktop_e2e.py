@@ -9,7 +9,8 @@ directory, and exits with status 0 within a second of SIGTERM; runs whose
 window is destroyed, or whose window's owner is killed, at points from the
 set-up's pause to well after it end promptly with status 0 and no X error,
 every time; a run ends as promptly on SIGTERM during its set-up, its
-recording whole. Ids that are not numbers, name no window or name an
+recording whole, and a recording that can no longer be written leaves the
+window's title alone. Ids that are not numbers, name no window or name an
 InputOnly window get status 2. --root draws on the root window
 with the starting colour ramp of --scheme. Last, Debian's xscreensaver,
 activated with nebla as its only program, shows the smoke.
@@ -36,6 +37,8 @@ from nebla_e2e import (FREE_SAMPLES, GREY_ENTRY1, IMAGE_H, IMAGE_W, SCREEN_H, SC
 class HostWindow:
     """A plain white window of another client, as a desktop or a
     screensaver makes one for a program to draw in."""
+
+    TITLE = "Host window"
 
     def __init__(self, display, width, height, input_only=False):
         x11 = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
@@ -65,6 +68,8 @@ class HostWindow:
             self.id = x11.XCreateWindow(self.connection, root, 0, 0, width, height, 0, 0, 2, None, 0, None)
         else:
             self.id = x11.XCreateSimpleWindow(self.connection, root, 0, 0, width, height, 0, white, white)
+        x11.XStoreName.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_char_p]
+        x11.XStoreName(self.connection, self.id, self.TITLE.encode())
         x11.XMapWindow(self.connection, self.id)
         x11.XSync(self.connection, 0)
 
@@ -201,6 +206,31 @@ def run_window_destroyed(binary, display, root):
         % (len(cases), max(took)))
 
 
+def run_recording_fails(binary, display, root):
+    """A recording that can no longer be written (a file size limit, with
+    SIGXFSZ ignored) is told on standard error; the window keeps its
+    owner's title, and the program runs on."""
+    host = HostWindow(display, 640, 480)
+    record = os.path.join(root, "limited.script")
+    limited = "trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$@\""
+    app = Nebla("/bin/sh", display, root, "limited", extra_env=desktop_env(root, "limited"),
+                args=["-c", limited, binary, "--window-id", str(host.id), "--record", record])
+    try:
+        wait_until("the recording to stop", 30, lambda: "recording stopped" in app.stderr_text(), 0.2)
+        for _ in range(5):
+            title = subprocess.run(["xdotool", "getwindowname", str(host.id)], capture_output=True,
+                                   env=dict(os.environ, DISPLAY=display)).stdout.decode().strip()
+            check(title == HostWindow.TITLE, "the host window's title became %r" % title)
+            time.sleep(0.3)
+        check(app.alive(), "nebla ended when its recording stopped")
+        app.proc.terminate()
+        check(app.wait_exit(5) == 0, "no status 0 after SIGTERM")
+        log("the recording stopped: told on standard error, the host window keeps its title")
+    finally:
+        app.stop()
+        host.close()
+
+
 def run_sigterm_in_setup(binary, display, root):
     """SIGTERM during the set-up's pause of two seconds ends the program at
     once as well, with its recording whole."""
@@ -301,6 +331,7 @@ def main():
             run_in_window(binary, server.display, root)
             run_window_destroyed(binary, server.display, root)
             run_sigterm_in_setup(binary, server.display, root)
+            run_recording_fails(binary, server.display, root)
             run_root(binary, server.display, root)
             run_xscreensaver(binary, server.display, root)
     except Failure as failure:
