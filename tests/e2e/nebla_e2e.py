@@ -9,7 +9,8 @@ request (WM_DELETE_WINDOW, as a window manager sends it), a renderer the
 user names, and a start without any display. Then the window under stress:
 minimised and restored, the focus taken by another client and given back,
 resized, Alt+Enter ten times in a row, and PrintScreen where nothing can be
-written; and the reasons given when SDL cannot start or open the window.
+written; and the reasons given when SDL cannot start or open the window,
+or cannot connect to the display DISPLAY names.
 Last, bad command lines, and a session recorded with --record and replayed
 by nebla-capture, which must show it and record the same script again.
 

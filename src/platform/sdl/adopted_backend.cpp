@@ -38,17 +38,17 @@ AdoptedBackend::AdoptedBackend(unsigned long window) : target_(window) {
   catchEndSignals();
 }
 
-// SDL puts Xlib's own error handler back before it closes its connections,
-// and closing one reads the errors still on their way; the window's owner
-// may have destroyed the window after our last request, and Xlib's handler
-// would end the process with status 1 for it. So the errors are read here
-// first, where they only mark the window gone.
 AdoptedBackend::~AdoptedBackend() {
   letGo();
   if (videoStarted_) SDL_QuitSubSystem(SDL_INIT_VIDEO);
   SDL_Quit();
 }
 
+// SDL puts Xlib's own error handler back before it closes its connections,
+// and closing one reads the errors still on their way; the window's owner
+// may have destroyed the window after our last requests, and Xlib's handler
+// would end the process with status 1 for them. So the errors are read
+// here first, where they only mark the window gone.
 void AdoptedBackend::letGo() {
   presenter_.close();
   if (window_ != nullptr) SDL_DestroyWindow(window_);
