@@ -882,7 +882,7 @@ def run_unknown_video_driver(binary, root):
 def run_unreachable_display(binary, root):
     """DISPLAY names a display where no server runs: the program names the
     display it could not connect to, instead of asking for one to be set."""
-    app = Nebla(binary, None, root, "nodisplay", {"DISPLAY": ":4242"}, with_display=False)
+    app = Nebla(binary, None, root, "unreachable", {"DISPLAY": ":4242"}, with_display=False)
     try:
         status = app.wait_exit(30)
         check(status == 1, "exit status %s with DISPLAY=:4242" % status)

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 namespace nebla::platform::sdl {
 namespace {
@@ -19,17 +20,25 @@ const char* variable(const char* name) {
   return value != nullptr && value[0] != '\0' ? value : nullptr;
 }
 
-// A display that is named but cannot be reached is told by its name: a
-// user who set DISPLAY wants to hear that it led nowhere, not to set it.
-std::string unreachableDisplay() {
+// The displays DISPLAY and WAYLAND_DISPLAY name, if any: a user who set
+// one and cannot reach it wants to hear where it led, not to set it.
+std::optional<std::string> namedDisplays() {
   const char* x11 = variable("DISPLAY");
   const char* wayland = variable("WAYLAND_DISPLAY");
-  if (x11 == nullptr && wayland == nullptr) return "no display (set DISPLAY or WAYLAND_DISPLAY)";
+  if (x11 == nullptr && wayland == nullptr) return std::nullopt;
   std::string names;
   if (x11 != nullptr) names = std::string("the X display ") + x11;
   if (x11 != nullptr && wayland != nullptr) names += " or ";
   if (wayland != nullptr) names += std::string("the Wayland display ") + wayland;
-  return "cannot connect to " + names;
+  return names;
+}
+
+// A video driver the user named, other than those of the displays named
+// above, speaks for itself in SDL's reason.
+bool otherDriverNamed() {
+  const char* driver = SDL_GetHint(SDL_HINT_VIDEODRIVER);
+  return driver != nullptr && std::strcmp(driver, "x11") != 0 &&
+         std::strcmp(driver, "wayland") != 0;
 }
 
 }  // namespace
@@ -38,14 +47,17 @@ bool startVideo() {
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
   SDL_ClearError();
+  bool driverNamed = otherDriverNamed();
+  std::optional<std::string> named = namedDisplays();
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-    reportSdlFailure(unreachableDisplay());
+    reportSdlFailure(named && !driverNamed ? "cannot connect to " + *named : "no display");
     return false;
   }
-  if (invisibleDriver(SDL_GetCurrentVideoDriver()) &&
-      SDL_GetHint(SDL_HINT_VIDEODRIVER) == nullptr) {
+  if (invisibleDriver(SDL_GetCurrentVideoDriver()) && !driverNamed) {
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
-    std::fprintf(stderr, "nebla: %s\n", unreachableDisplay().c_str());
+    std::fprintf(stderr, "nebla: %s\n",
+                 named ? ("cannot connect to " + *named).c_str()
+                       : "no display (set DISPLAY or WAYLAND_DISPLAY)");
     return false;
   }
   SDL_StopTextInput();
