@@ -166,11 +166,10 @@ void PostQuitMessage(int exitCode);
 // answers: 0 for every message the program passes on.
 LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// The message loop and the program's busy waits ask for SM_SHUTTINGDOWN:
-// nonzero once whoever runs the program wants it gone at once (see
-// Backend::sessionEnding), and from then on. Asking between readings of
-// GetTickCount does not end a busy wait's run of readings. Other indices
-// answer 0.
+// SM_SHUTTINGDOWN: nonzero once whoever runs the program wants it gone at
+// once (see Backend::sessionEnding), and from then on. Asked between
+// readings of GetTickCount, it does not end a busy wait's run of readings.
+// Other indices answer 0.
 int GetSystemMetrics(int index);
 
 // The message loop polls Escape and Q. Key state now, from the keyboard
