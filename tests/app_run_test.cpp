@@ -69,6 +69,34 @@ TEST_F(AppWholeRun, CloseRequestEndsTheRunThroughTheOutro) {
   EXPECT_FALSE(r.frames.back().fromFlip);  // the outro drew last
 }
 
+// A session that ends (a screensaver dismissed, its window gone) ends the
+// run with 0 at the loop's next pass, or at once in the set-up's pause,
+// which it cuts short; no outro plays after it.
+TEST_F(AppWholeRun, SessionEndInTheSetUpPauseEndsTheRunAtOnce) {
+  backend().setSessionEndAt(700);
+  backend().setTimeLimit(5000);
+  RunResult r = run("", std::nullopt);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(r.flips().empty());
+  EXPECT_LE(backend().now(), 701u);
+  EXPECT_EQ(r.log, "");
+  EXPECT_EQ(backend().stopReason(), platform::headless::StopReason::None);
+  EXPECT_FALSE(backend().windowOpen());
+  EXPECT_FALSE(backend().displayOpen());
+}
+
+TEST_F(AppWholeRun, SessionEndBetweenFramesEndsTheRunWithoutTheOutro) {
+  backend().setSessionEndAt(2620);
+  backend().setTimeLimit(5000);
+  RunResult r = run("", std::nullopt);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.flips().size(), 13u);  // the ticks from 2050 to 2650
+  EXPECT_TRUE(r.frames.back().fromFlip);
+  EXPECT_LE(backend().now(), 2650u);
+  EXPECT_EQ(backend().stopReason(), platform::headless::StopReason::None);
+  EXPECT_FALSE(backend().windowOpen());
+}
+
 TEST_F(AppWholeRun, EmptyScreenShowsTheFirstRampsSecondEntry) {
   RunResult r = run("", 3);
   std::vector<PresentedFrame> flips = r.flips();

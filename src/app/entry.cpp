@@ -11,26 +11,26 @@ using namespace platform;
 
 namespace {
 
-bool outroPlays = true;
-
 bool keyDownNow(int key) { return (GetAsyncKeyState(key) & 0x8000) != 0; }
 
+bool sessionEnding() { return GetSystemMetrics(SM_SHUTTINGDOWN) != 0; }
+
 // Escape and Q are polled on every pass; frames come from the timer ticks
-// that the loop dispatches to the window procedure.
-void runMessageLoop() {
+// that the loop dispatches to the window procedure. True when the loop
+// ended with the session rather than through the quit message.
+bool runMessageLoop() {
   for (;;) {
+    if (sessionEnding()) return true;
     if (keyDownNow(VK_ESCAPE) || keyDownNow('Q')) PostQuitMessage(0);
     MSG message;
     if (!PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) continue;
-    if (message.message == WM_QUIT) break;
+    if (message.message == WM_QUIT) return false;
     TranslateMessage(&message);
     DispatchMessageA(&message);
   }
 }
 
 }  // namespace
-
-void playOutro(bool play) { outroPlays = play; }
 
 int WinMain(HINSTANCE instance, HINSTANCE, char*, int) {
   state::moduleInstance = instance;
@@ -41,8 +41,7 @@ int WinMain(HINSTANCE instance, HINSTANCE, char*, int) {
     return 1;
   }
   if (!app.setUpDisplay(instance)) return 1;
-  runMessageLoop();
-  if (outroPlays) app.showOutro(instance);
+  if (!runMessageLoop()) app.showOutro(instance);
   return 0;
 }
 

@@ -24,6 +24,11 @@
 //   the 256-entry palette.
 // - openDisplay() and setDisplayMode() answer false when there is nowhere
 //   to draw, and the program then takes its own failure path.
+// - sessionEnding() turns true, and stays so, when whoever runs the program
+//   wants it gone at once (a screensaver dismissed, the window it draws in
+//   destroyed, an end signal); the program then ends without its outro,
+//   cutting short any pause it is in. A backend that never ends a session
+//   leaves it false.
 #pragma once
 
 #include <cstddef>
@@ -102,6 +107,9 @@ class Backend {
   virtual void setPointerVisible(bool visible) = 0;
   virtual void windowCreated(const WindowInfo& info) = 0;
   virtual void windowDestroyed() = 0;
+
+  // GetSystemMetrics(SM_SHUTTINGDOWN): the program's session is ending.
+  virtual bool sessionEnding() { return false; }
 };
 
 // Installs the backend for the process (null: the built-in one without a

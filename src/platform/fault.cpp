@@ -56,6 +56,7 @@ constexpr std::string_view kFaultableCalls[] = {
     "GetDIBColorTable",
     "GetKeyState",
     "GetModuleHandleA",
+    "GetSystemMetrics",
     "GetTickCount",
     "HeapAlloc",
     "KillTimer",

@@ -15,8 +15,8 @@
 // - SelectObject: HGDI_ERROR (or the result as the returned handle).
 // - SetTextColor, SetBkColor: CLR_INVALID (or the result).
 // - SetTimer, GetDIBColorTable, DefWindowProcA, DispatchMessageA (the window
-//   procedure is not called), GetTickCount, GetAsyncKeyState, GetKeyState:
-//   0 (or the result).
+//   procedure is not called), GetTickCount, GetAsyncKeyState, GetKeyState,
+//   GetSystemMetrics: 0 (or the result).
 // - ShowCursor: the counter does not move; its value is returned (or the
 //   result).
 // - PeekMessageA: FALSE without taking a message or letting time pass (or

@@ -25,6 +25,10 @@ bool isWindow(HWND window);
 // The file image of resource id of the program's module (empty if none).
 std::span<const unsigned char> findResource(int id);
 
+// A look at the machine's state right after a reading of GetTickCount,
+// made by a busy wait: the wait's run of readings goes on.
+void continueClockReadings();
+
 // Each part's share of resetPlatform.
 void resetClockReadings();
 void resetDirectDraw();

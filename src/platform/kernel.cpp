@@ -42,6 +42,10 @@ void SetLastError(DWORD error) { lastError = error; }
 
 void resetClockReadings() { tickStreak = 0; }
 
+void continueClockReadings() {
+  if (serialAfterLastTick + 1 == platformCallSerial()) serialAfterLastTick = platformCallSerial();
+}
+
 // The frame-rate measurement reads the clock twice in a row; only from the
 // third reading on is the caller taken to be waiting for time to pass.
 DWORD GetTickCount() {

@@ -21,7 +21,8 @@ void SetLastError(DWORD error);
 // Milliseconds since the system started, from the backend's clock; wraps
 // past 2^32. The frame-rate measurement, the set-up pause and the outro's
 // steps read it. Reading it again and again with no other platform call in
-// between counts as a busy wait, during which the backend lets time pass.
+// between (but GetSystemMetrics) counts as a busy wait, during which the
+// backend lets time pass.
 DWORD GetTickCount();
 
 }  // namespace nebla::platform

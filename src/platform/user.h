@@ -64,6 +64,7 @@ constexpr int SW_SHOW = 5;
 constexpr UINT PM_NOREMOVE = 0;
 constexpr UINT PM_REMOVE = 1;
 constexpr int COLOR_MENUTEXT = 7;
+constexpr int SM_SHUTTINGDOWN = 0x2000;
 
 constexpr UINT IMAGE_BITMAP = 0;
 constexpr UINT IMAGE_ICON = 1;
@@ -164,6 +165,12 @@ void PostQuitMessage(int exitCode);
 // The window procedure passes on what it does not answer itself. Default
 // answers: 0 for every message the program passes on.
 LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// SM_SHUTTINGDOWN: nonzero once whoever runs the program wants it gone at
+// once (see Backend::sessionEnding), and from then on. Asked between
+// readings of GetTickCount, it does not end a busy wait's run of readings.
+// Other indices answer 0.
+int GetSystemMetrics(int index);
 
 // The message loop polls Escape and Q. Key state now, from the keyboard
 // itself: bit 0x8000 set while down.

@@ -5,6 +5,7 @@
 
 #include "platform/backend.h"
 #include "platform/fault.h"
+#include "platform/internal.h"
 #include "platform/kernel.h"
 #include "platform/user_state.h"
 
@@ -219,6 +220,13 @@ BOOL KillTimer(HWND window, UINT_PTR id) {
     return FALSE;
   }
   return TRUE;
+}
+
+int GetSystemMetrics(int index) {
+  auto fault = injectedFault<int>("GetSystemMetrics", 0);
+  continueClockReadings();
+  if (fault) return *fault;
+  return index == SM_SHUTTINGDOWN && backend().sessionEnding() ? 1 : 0;
 }
 
 SHORT GetAsyncKeyState(int key) {

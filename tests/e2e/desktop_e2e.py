@@ -5,10 +5,13 @@ virtual X server.
 A window made by another X client (this script, through libX11): nebla
 --window-id draws the picture and the autopilot's smoke into it, follows
 a resize, writes its log under XDG_STATE_HOME and none in its working
-directory, and exits with status 0 within a second of SIGTERM; a second
-run ends with status 0 when the window is destroyed, and a third as
-promptly on SIGTERM during its set-up, its recording whole. Ids that are not
-numbers or name no window get status 2. --root draws on the root window
+directory, and exits with status 0 within a second of SIGTERM; runs whose
+window is destroyed, or whose window's owner is killed, at points from the
+set-up's pause to well after it end promptly with status 0 and no X error,
+every time; a run ends as promptly on SIGTERM during its set-up, its
+recording whole, and a recording that can no longer be written leaves the
+window's title alone. Ids that are not numbers, name no window or name an
+InputOnly window get status 2. --root draws on the root window
 with the starting colour ramp of --scheme. Last, Debian's xscreensaver,
 activated with nebla as its only program, shows the smoke.
 
@@ -35,7 +38,9 @@ class HostWindow:
     """A plain white window of another client, as a desktop or a
     screensaver makes one for a program to draw in."""
 
-    def __init__(self, display, width, height):
+    TITLE = "Host window"
+
+    def __init__(self, display, width, height, input_only=False):
         x11 = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
         x11.XOpenDisplay.restype = ctypes.c_void_p
         x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
@@ -46,6 +51,9 @@ class HostWindow:
         x11.XCreateSimpleWindow.restype = ctypes.c_ulong
         x11.XCreateSimpleWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong] + [ctypes.c_int] * 2 + \
             [ctypes.c_uint] * 3 + [ctypes.c_ulong] * 2
+        x11.XCreateWindow.restype = ctypes.c_ulong
+        x11.XCreateWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong] + [ctypes.c_int] * 2 + \
+            [ctypes.c_uint] * 3 + [ctypes.c_int, ctypes.c_uint, ctypes.c_void_p, ctypes.c_ulong, ctypes.c_void_p]
         for name in ("XMapWindow", "XDestroyWindow"):
             getattr(x11, name).argtypes = [ctypes.c_void_p, ctypes.c_ulong]
         x11.XResizeWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_uint, ctypes.c_uint]
@@ -55,8 +63,13 @@ class HostWindow:
         self.connection = x11.XOpenDisplay(display.encode())
         check(self.connection, "cannot open %s" % display)
         white = x11.XWhitePixel(self.connection, 0)
-        self.id = x11.XCreateSimpleWindow(self.connection, x11.XDefaultRootWindow(self.connection), 0, 0,
-                                          width, height, 0, white, white)
+        root = x11.XDefaultRootWindow(self.connection)
+        if input_only:  # class InputOnly, depth and visual CopyFromParent
+            self.id = x11.XCreateWindow(self.connection, root, 0, 0, width, height, 0, 0, 2, None, 0, None)
+        else:
+            self.id = x11.XCreateSimpleWindow(self.connection, root, 0, 0, width, height, 0, white, white)
+        x11.XStoreName.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_char_p]
+        x11.XStoreName(self.connection, self.id, self.TITLE.encode())
         x11.XMapWindow(self.connection, self.id)
         x11.XSync(self.connection, 0)
 
@@ -137,17 +150,82 @@ def run_in_window(binary, display, root):
         host.close()
 
 
-def run_window_destroyed(binary, display, root):
-    host = HostWindow(display, 640, 480)
-    app = Nebla(binary, display, root, "destroyed", extra_env=desktop_env(root, "destroyed"),
-                args=["--window-id", hex(host.id)])
+# The owner of the window in a process of its own, to be killed with
+# SIGKILL: its window goes with its connection.
+OWNER = """
+import sys, time
+sys.path.insert(0, sys.argv[1])
+from desktop_e2e import HostWindow
+print(HostWindow(sys.argv[2], 640, 480).id, flush=True)
+time.sleep(600)
+"""
+
+
+def end_window(binary, display, root, name, wait, kill_owner):
+    """nebla in a 640 x 480 window of another client; after `wait` seconds
+    the window is destroyed, or its owner killed. nebla must end within a
+    second and a half with status 0 and no X error, whatever it was doing."""
+    owner = host = None
+    if kill_owner:
+        owner = subprocess.Popen([sys.executable, "-c", OWNER, os.path.dirname(os.path.abspath(__file__)), display],
+                                 stdout=subprocess.PIPE, start_new_session=True)
+        window = int(owner.stdout.readline())
+    else:
+        host = HostWindow(display, 640, 480)
+        window = host.id
+    app = Nebla(binary, display, root, name, extra_env=desktop_env(root, name), args=["--window-id", hex(window)])
     try:
-        wait_until("the picture in the window", 30,
-                   lambda: picture_shown(display, Placement(0, 0, 640, 480, whole=True)), 0.5)
-        host.destroy()
+        time.sleep(wait)
+        check(app.alive(), "%s: nebla ended before its window did: %s" % (name, app.stderr_text()))
+        if kill_owner:
+            owner.kill()
+        else:
+            host.destroy()
+        start = time.monotonic()
         status = app.wait_exit(5)
-        check(status == 0, "status %s after the window was destroyed: %s" % (status, app.stderr_text()))
-        log("the window destroyed: status 0")
+        took = time.monotonic() - start
+        errors = app.stderr_text()
+        check(status == 0 and took <= 1.5 and "X Error" not in errors,
+              "%s: status %s after %.2f s: %s" % (name, status, took, errors))
+        return took
+    finally:
+        app.stop()
+        if host is not None:
+            host.close()
+        stop_process(owner)
+
+
+def run_window_destroyed(binary, display, root):
+    """The window destroyed in the set-up's pause, just after it and well
+    into the run, twice over, and its owner killed: plain waits, so no
+    screenshot or other check shifts the moment."""
+    cases = [(wait, False) for _ in range(2) for wait in (0.5, 2.5, 4.0, 6.0)] + [(3.0, True), (5.0, True)]
+    took = [end_window(binary, display, root, "gone%d" % i, wait, kill)
+            for i, (wait, kill) in enumerate(cases)]
+    log("the window destroyed or its owner killed, %d times from 0.5 to 6 s: status 0 within %.2f s"
+        % (len(cases), max(took)))
+
+
+def run_recording_fails(binary, display, root):
+    """A recording that can no longer be written (a file size limit, with
+    SIGXFSZ ignored) is told on standard error; the window keeps its
+    owner's title, and the program runs on."""
+    host = HostWindow(display, 640, 480)
+    record = os.path.join(root, "limited.script")
+    limited = "trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$@\""
+    app = Nebla("/bin/sh", display, root, "limited", extra_env=desktop_env(root, "limited"),
+                args=["-c", limited, binary, "--window-id", str(host.id), "--record", record])
+    try:
+        wait_until("the recording to stop", 30, lambda: "recording stopped" in app.stderr_text(), 0.2)
+        for _ in range(5):
+            title = subprocess.run(["xdotool", "getwindowname", str(host.id)], capture_output=True,
+                                   env=dict(os.environ, DISPLAY=display)).stdout.decode().strip()
+            check(title == HostWindow.TITLE, "the host window's title became %r" % title)
+            time.sleep(0.3)
+        check(app.alive(), "nebla ended when its recording stopped")
+        app.proc.terminate()
+        check(app.wait_exit(5) == 0, "no status 0 after SIGTERM")
+        log("the recording stopped: told on standard error, the host window keeps its title")
     finally:
         app.stop()
         host.close()
@@ -177,7 +255,9 @@ def run_sigterm_in_setup(binary, display, root):
 
 
 def run_bad_ids(binary, display, root):
-    for name, window in (("notanumber", "12ab"), ("nosuchwindow", "0x7ffffff0")):
+    invisible = HostWindow(display, 640, 480, input_only=True)
+    for name, window in (("notanumber", "12ab"), ("nosuchwindow", "0x7ffffff0"),
+                         ("inputonly", str(invisible.id))):
         app = Nebla(binary, display, root, name, args=["--window-id", window])
         try:
             status = app.wait_exit(10)
@@ -185,7 +265,8 @@ def run_bad_ids(binary, display, root):
                   % (window, status, app.stderr_text()))
         finally:
             app.stop()
-    log("bad window ids: status 2")
+    invisible.close()
+    log("bad window ids (not a number, no window, an InputOnly window): status 2")
 
 
 def run_root(binary, display, root):
@@ -250,6 +331,7 @@ def main():
             run_in_window(binary, server.display, root)
             run_window_destroyed(binary, server.display, root)
             run_sigterm_in_setup(binary, server.display, root)
+            run_recording_fails(binary, server.display, root)
             run_root(binary, server.display, root)
             run_xscreensaver(binary, server.display, root)
     except Failure as failure:

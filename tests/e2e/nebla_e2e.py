@@ -9,7 +9,8 @@ request (WM_DELETE_WINDOW, as a window manager sends it), a renderer the
 user names, and a start without any display. Then the window under stress:
 minimised and restored, the focus taken by another client and given back,
 resized, Alt+Enter ten times in a row, and PrintScreen where nothing can be
-written; and the reasons given when SDL cannot start or open the window.
+written; and the reasons given when SDL cannot start or open the window,
+or cannot connect to the display DISPLAY names.
 Last, bad command lines, and a session recorded with --record and replayed
 by nebla-capture, which must show it and record the same script again.
 
@@ -878,6 +879,21 @@ def run_unknown_video_driver(binary, root):
         app.stop()
 
 
+def run_unreachable_display(binary, root):
+    """DISPLAY names a display where no server runs: the program names the
+    display it could not connect to, instead of asking for one to be set."""
+    app = Nebla(binary, None, root, "unreachable", {"DISPLAY": ":4242"}, with_display=False)
+    try:
+        status = app.wait_exit(30)
+        check(status == 1, "exit status %s with DISPLAY=:4242" % status)
+        line = line_before_failure(app)
+        check(line.startswith("nebla: cannot connect to the X display :4242"),
+              "the display it could not reach is not named: %r" % line)
+        log("unreachable display: %s" % line)
+    finally:
+        app.stop()
+
+
 def run_window_refused(binary, display, root):
     """A window visual the X server does not have: SDL cannot create the
     window (and gives no text for it); the line still says what failed and
@@ -1089,6 +1105,7 @@ def main():
         with tempfile.TemporaryDirectory(prefix="nebla-e2e-") as root:
             run_without_display(binary, None, root)
             run_unknown_video_driver(binary, root)
+            run_unreachable_display(binary, root)
             server = XServer()
             log("Xvfb on " + server.display)
             run_window_refused(binary, server.display, root)

@@ -9,8 +9,10 @@ Nebla.scr /s shows the text writer full screen, takes no notice of the
 pointer's jitter and ends on a key, and on a real movement; the settings
 dialog (/c) stores its choices in the registry, and the screensaver then
 starts with them; in a preview window (/p) its window follows the
-preview's size and ends when the preview closes; damaged arguments end it
-quietly with no window.
+preview's size and ends when the preview closes, and it ends at once,
+without the outro, on a WM_CLOSE to its window or when its window is
+destroyed while the preview lives; damaged arguments end it quietly with no
+window.
 
 Usage: e2e_wine.py BUILD_DIR SHOTS_DIR
 Needs Xvfb, xdotool, ImageMagick and Wine (tests/windows/wine-run).
@@ -358,13 +360,16 @@ def test_settings(build, shots, work):
 
 
 def test_preview(build, work):
-    log("Nebla.scr /p: its window in the preview follows the size and goes with it")
-    host = subprocess.run([WINE, os.path.join(build, "preview_host.exe"),
-                           os.path.join(build, "Nebla.scr"), "2"],
-                          cwd=work, capture_output=True, timeout=120)
-    said = host.stdout.decode(errors="replace").replace("\r", "").strip()
-    log("the preview host says: " + " / ".join(said.splitlines()))
-    check(host.returncode == 0, "the preview failed: " + said)
+    for mode, what in (("resize", "its window in the preview follows the size and goes with it"),
+                       ("close", "a WM_CLOSE to its window ends it at once"),
+                       ("orphan", "its window destroyed while the preview lives ends it")):
+        log("Nebla.scr /p: " + what)
+        host = subprocess.run([WINE, os.path.join(build, "preview_host.exe"),
+                               os.path.join(build, "Nebla.scr"), "2", mode],
+                              cwd=work, capture_output=True, timeout=120)
+        said = host.stdout.decode(errors="replace").replace("\r", "").strip()
+        log("the preview host says: " + " / ".join(said.splitlines()))
+        check(host.returncode == 0, "the preview (%s) failed: %s" % (mode, said))
 
 
 def test_bad_arguments(build, work):

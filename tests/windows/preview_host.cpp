@@ -1,10 +1,17 @@
 // Plays the Screen Saver Settings dialog's part for Nebla.scr /p: a small
 // window whose handle the screensaver gets. Once the screensaver's window
-// is in it, the host says "shown", waits SECONDS, makes itself twice as
-// large and waits for the screensaver's window to follow, waits SECONDS
-// again and closes. Exits 0 when the screensaver's window followed the
-// size and the screensaver then ended by itself, 1 otherwise.
-// Usage: preview_host SCREENSAVER SECONDS
+// is in it, the host says "shown", waits SECONDS and then, as MODE says:
+// - resize (the default): makes itself twice as large and waits for the
+//   screensaver's window to follow, waits SECONDS again and closes;
+// - close: sends WM_CLOSE to the screensaver's window;
+// - orphan: destroys the screensaver's window and lives on (it hands the
+//   window to a window of its own and destroys that, since a window of
+//   another process cannot be destroyed directly).
+// Then it waits for the screensaver to end and says how long that took.
+// Exits 0 when the screensaver did as asked and ended by itself with status
+// 0 (within a second after close or orphan, which leaves no time for the
+// outro's 1.8 s), 1 otherwise.
+// Usage: preview_host SCREENSAVER SECONDS [MODE]
 #include <windows.h>
 
 #include <cstdint>
@@ -43,11 +50,40 @@ HWND makePreview() {
                          112, nullptr, nullptr, wc.hInstance, nullptr);
 }
 
+// Makes the preview twice as large; true when the screensaver's window
+// followed.
+bool resize(HWND preview, DWORD wait) {
+  SetWindowPos(preview, nullptr, 100, 100, 304, 224, SWP_NOZORDER);
+  bool followed = pumpFor(wait, [&] {
+    RECT inner{};
+    GetClientRect(GetWindow(preview, GW_CHILD), &inner);
+    return inner.right == 304 && inner.bottom == 224;
+  });
+  say(followed ? "followed the size" : "did not follow the size");
+  pumpFor(wait, [] { return false; });
+  DestroyWindow(preview);
+  return followed;
+}
+
+// Takes the screensaver's window away from the preview and destroys it
+// with a window of the host's; true when it is gone and the preview lives.
+bool orphan(HWND preview) {
+  HWND child = GetWindow(preview, GW_CHILD);
+  HWND holder = CreateWindowExW(0, L"PreviewHost", L"Holder", WS_POPUP, 0, 0, 10, 10, nullptr,
+                                nullptr, GetModuleHandleW(nullptr), nullptr);
+  SetParent(child, holder);
+  DestroyWindow(holder);
+  bool gone = pumpFor(5000, [&] { return !IsWindow(child); });
+  say(gone && IsWindow(preview) ? "destroyed its window" : "could not destroy its window");
+  return gone && IsWindow(preview);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) return 2;
+  if (argc != 3 && argc != 4) return 2;
   DWORD wait = static_cast<DWORD>(std::atoi(argv[2])) * 1000;
+  std::string mode = argc == 4 ? argv[3] : "resize";
   HWND preview = makePreview();
   std::string command = std::string("\"") + argv[1] + "\" /p " +
                         std::to_string(reinterpret_cast<std::uintptr_t>(preview));
@@ -67,20 +103,21 @@ int main(int argc, char** argv) {
   }
   say("shown");
   pumpFor(wait, never);
-  SetWindowPos(preview, nullptr, 100, 100, 304, 224, SWP_NOZORDER);
-  bool followed = pumpFor(wait, [&] {
-    RECT inner{};
-    GetClientRect(GetWindow(preview, GW_CHILD), &inner);
-    return inner.right == 304 && inner.bottom == 224;
-  });
-  say(followed ? "followed the size" : "did not follow the size");
-  pumpFor(wait, never);
-  DestroyWindow(preview);
-  DWORD waited = WaitForSingleObject(process.hProcess, 15000);
+  bool done = true;
+  DWORD asked = GetTickCount();
+  if (mode == "close")
+    PostMessageW(GetWindow(preview, GW_CHILD), WM_CLOSE, 0, 0);
+  else if (mode == "orphan")
+    done = orphan(preview);
+  else
+    done = resize(preview, wait);
+  bool ended = pumpFor(15000, [&] { return WaitForSingleObject(process.hProcess, 0) == 0; });
+  DWORD took = GetTickCount() - asked;
   DWORD status = 1;
   GetExitCodeProcess(process.hProcess, &status);
-  if (waited != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 1);
-  std::printf("screensaver %s, status %lu\n", waited == WAIT_OBJECT_0 ? "ended" : "still running",
+  if (!ended) TerminateProcess(process.hProcess, 1);
+  std::printf("screensaver %s after %lu ms, status %lu\n", ended ? "ended" : "still running", took,
               status);
-  return followed && waited == WAIT_OBJECT_0 && status == 0 ? 0 : 1;
+  bool prompt = mode == "resize" || took < 1000;
+  return done && ended && prompt && status == 0 ? 0 : 1;
 }

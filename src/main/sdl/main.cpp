@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <random>
 #include <string>
@@ -24,6 +25,7 @@
 #include "platform/headless/script.h"
 #include "platform/headless/session_recorder.h"
 #include "platform/pilot/pilot_backend.h"
+#include "platform/sdl/adopted_backend.h"
 #include "platform/sdl/sdl_backend.h"
 #include "platform/sdl/x11_target.h"
 #include "platform/user.h"
@@ -234,6 +236,23 @@ int addToXScreenSaver() {
   return 0;
 }
 
+// The program's own window, whose title tells of screenshots and of a
+// recording that stopped; or another program's window, which keeps its
+// title (own stays null).
+std::unique_ptr<nebla::platform::Backend> makeScreen(std::optional<unsigned long> target,
+                                                     SdlBackend*& own) {
+  if (target) {
+    enterStateDirectory();
+    return std::make_unique<nebla::platform::sdl::AdoptedBackend>(*target);
+  }
+  auto backend = std::make_unique<SdlBackend>();
+  own = backend.get();
+  backend->setScreenshotReport([own](const std::string& fileName, const std::string& failure) {
+    reportScreenshot(*own, fileName, failure);
+  });
+  return backend;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -256,23 +275,16 @@ int main(int argc, char** argv) {
     return 2;
   }
   SDL_SetMainReady();
-  SdlBackend backend;
-  if (target) {
-    backend.adoptWindow(*target);
-    app::playOutro(false);
-    enterStateDirectory();
-  }
-  backend.setScreenshotReport([&backend](const std::string& fileName, const std::string& failure) {
-    reportScreenshot(backend, fileName, failure);
-  });
-  platform::pilot::PilotBackend hand(backend);
+  SdlBackend* own = nullptr;
+  std::unique_ptr<platform::Backend> screen = makeScreen(target, own);
+  platform::pilot::PilotBackend hand(*screen);
   hand.pressAtStart(startingKeys(options));
   if (options.autopilot.value_or(target.has_value())) hand.fly(freshSeed());
   if (!options.record.empty()) {
     recorder.setFailureReport([&](const std::string& reason) {
       std::fprintf(stderr, "nebla: recording stopped: cannot write %s: %s\n",
                    options.record.c_str(), reason.c_str());
-      backend.showNote("recording stopped: " + reason);
+      if (own != nullptr) own->showNote("recording stopped: " + reason);
     });
     platform::setInputObserver([&recorder](const platform::InputEvent& e) { recorder.record(e); });
   }

@@ -68,6 +68,9 @@ class HeadlessBackend final : public Backend {
   void setStopWhenIdle(bool stop);
   // Escape reads as held down from now on.
   void stopNow() { stop(StopReason::Requested); }
+  // From this much virtual time on, the session is ending (sessionEnding),
+  // as when a screensaver is dismissed: the program ends at once.
+  void setSessionEndAt(std::optional<DWORD> ms) { sessionEndAt_ = ms; }
   // Receives every presented frame (Flip or drawing on the screen).
   void setFrameCallback(FrameCallback callback);
   // Whether DirectDrawCreate finds a display (default yes).
@@ -98,6 +101,7 @@ class HeadlessBackend final : public Backend {
   void setPointerVisible(bool visible) override;
   void windowCreated(const WindowInfo& info) override;
   void windowDestroyed() override;
+  bool sessionEnding() override { return sessionEndAt_ && elapsed_ >= *sessionEndAt_; }
 
  private:
   void advanceTo(DWORD time);
@@ -111,6 +115,7 @@ class HeadlessBackend final : public Backend {
   std::set<int> keysDown_;
   std::optional<std::uint32_t> escapeAfterFlips_;
   std::optional<DWORD> timeLimit_;
+  std::optional<DWORD> sessionEndAt_;
   bool stopWhenIdle_ = false;
   StopReason stopReason_ = StopReason::None;
   DWORD elapsed_ = 0;  // virtual time since the clock's start

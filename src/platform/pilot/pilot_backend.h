@@ -47,6 +47,7 @@ class PilotBackend final : public Backend {
   void setPointerVisible(bool visible) override { inner_.setPointerVisible(visible); }
   void windowCreated(const WindowInfo& info) override { inner_.windowCreated(info); }
   void windowDestroyed() override { inner_.windowDestroyed(); }
+  bool sessionEnding() override { return inner_.sessionEnding(); }
 
  private:
   void hold(const InputEvent& event);

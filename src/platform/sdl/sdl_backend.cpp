@@ -3,9 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <system_error>
@@ -13,7 +11,7 @@
 #include "platform/icon.h"
 #include "platform/png/png_writer.h"
 #include "platform/sdl/keymap.h"
-#include "platform/sdl/x11_target.h"
+#include "platform/sdl/video.h"
 #include "platform/user.h"
 #include "platform/viewport.h"
 
@@ -45,15 +43,6 @@ std::string writeFailure(int error) {
   return std::generic_category().message(error);
 }
 
-// Printed beside the program's own failure line in the log, which cannot
-// know SDL's reason. SDL leaves its text empty for some failures (a window
-// visual the X server does not have), and the line then says so.
-void reportSdlFailure(const std::string& what) {
-  const char* reason = SDL_GetError();
-  std::fprintf(stderr, "nebla: %s: %s\n", what.c_str(),
-               *reason != '\0' ? reason : "SDL gave no reason");
-}
-
 // A windowed size that is a whole multiple of the picture and fits the
 // desktop with room for the window frame.
 int windowedScale(int display, int width, int height) {
@@ -72,24 +61,7 @@ void setIcon(SDL_Window* window, std::span<const unsigned char> file) {
   SDL_FreeSurface(surface);
 }
 
-bool invisibleDriver(const char* name) {
-  return name == nullptr || std::strcmp(name, "offscreen") == 0 || std::strcmp(name, "dummy") == 0;
-}
-
 bool altHeld(const SDL_Keysym& key) { return (key.mod & KMOD_ALT) != 0; }
-
-volatile std::sig_atomic_t endSignalled = 0;
-
-void noteEndSignal(int) { endSignalled = 1; }
-
-// A screensaver is stopped with SIGTERM; SIGINT is the same at a terminal.
-void catchEndSignals() {
-  struct sigaction action {};
-  action.sa_handler = noteEndSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGINT, &action, nullptr);
-}
 
 }  // namespace
 
@@ -100,25 +72,7 @@ SdlBackend::~SdlBackend() {
   SDL_Quit();
 }
 
-// Once the end is asked for in another program's window, the clock leaps
-// a second at every reading, so that a pause the program is in (the
-// set-up's two seconds) is over at once and its loop sees Escape.
-DWORD SdlBackend::now() {
-  if (adopted_ != 0 && endRequested()) endingLeap_ += 1000;
-  return SDL_GetTicks() + endingLeap_;
-}
-
-// SDL's own signal handlers would turn SIGTERM into a close request, which
-// the program ignores.
-void SdlBackend::adoptWindow(unsigned long window) {
-  adopted_ = window;
-  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-  catchEndSignals();
-}
-
-bool SdlBackend::endRequested() const {
-  return endSignalled != 0 || adoptedGone_ || (adopted_ != 0 && x11::windowGone());
-}
+DWORD SdlBackend::now() { return SDL_GetTicks(); }
 
 // The program polls without waiting; with nothing pending the backend
 // sleeps until the next timer tick is due or input arrives, whichever comes
@@ -153,54 +107,22 @@ void SdlBackend::takeInput(std::vector<InputEvent>& events) {
   // polls reflects: SDL_PollEvent would stop at the end of an earlier pump
   // and leave a quitting key's own event behind.
   SDL_PumpEvents();
-  while (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) == 1) {
-    if (adopted_ != 0)
-      handleAdopted(event);
-    else
-      handle(event, events);
-  }
+  while (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) == 1)
+    handle(event, events);
 }
 
-bool SdlBackend::keyDown(int key) {
-  if (adopted_ != 0) return key == VK_ESCAPE && endRequested();
-  return videoStarted_ && virtualKeyHeld(key);
-}
-
-// Some SDL builds fall back to a driver that draws nowhere when no display
-// is reachable; only a user who asks for such a driver by name gets it.
-bool SdlBackend::startVideo() {
-  if (videoStarted_) return true;
-  SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
-  SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
-  SDL_ClearError();
-  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-    reportSdlFailure("no display");
-    return false;
-  }
-  if (invisibleDriver(SDL_GetCurrentVideoDriver()) &&
-      SDL_GetHint(SDL_HINT_VIDEODRIVER) == nullptr) {
-    SDL_QuitSubSystem(SDL_INIT_VIDEO);
-    std::fprintf(stderr, "nebla: no display (set DISPLAY or WAYLAND_DISPLAY)\n");
-    return false;
-  }
-  SDL_StopTextInput();
-  videoStarted_ = true;
-  return true;
-}
+bool SdlBackend::keyDown(int key) { return videoStarted_ && virtualKeyHeld(key); }
 
 // The window appears with the program's window, at desktop full screen.
 // It is made the size of the display from the start: a desktop without a
 // window manager never grants full screen, and the window then still
 // covers the display as the program expects.
 void SdlBackend::windowCreated(const WindowInfo& info) {
-  if (window_ != nullptr || !startVideo()) return;
+  if (window_ != nullptr) return;
+  if (!videoStarted_ && !(videoStarted_ = startVideo())) return;
   if (info.width > 0 && info.height > 0) {
     imageWidth_ = info.width;
     imageHeight_ = info.height;
-  }
-  if (adopted_ != 0) {
-    adoptedWindowCreated();
-    return;
   }
   SDL_Rect bounds{SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, imageWidth_, imageHeight_};
   SDL_GetDisplayBounds(0, &bounds);
@@ -217,30 +139,6 @@ void SdlBackend::windowCreated(const WindowInfo& info) {
   SDL_ShowCursor(pointerVisible_ ? SDL_ENABLE : SDL_DISABLE);
 }
 
-// The other program's window keeps its title, icon and pointer. Its
-// destruction arrives as a window-system message.
-void SdlBackend::adoptedWindowCreated() {
-  x11::guardErrors(adopted_);
-  SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
-  SDL_ClearError();
-  window_ = SDL_CreateWindowFrom(reinterpret_cast<const void*>(adopted_));
-  if (window_ == nullptr) {
-    reportSdlFailure("cannot draw into window " + std::to_string(adopted_));
-    return;
-  }
-  x11::watchWindow(window_);
-}
-
-// Only what concerns the picture: a new size, a repaint, the window's end.
-void SdlBackend::handleAdopted(const SDL_Event& event) {
-  if (event.type == SDL_SYSWMEVENT && x11::destroyedBy(*event.syswm.msg, adopted_))
-    adoptedGone_ = true;
-  if (event.type != SDL_WINDOWEVENT) return;
-  if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED ||
-      event.window.event == SDL_WINDOWEVENT_EXPOSED)
-    presenter_.redraw();
-}
-
 void SdlBackend::windowDestroyed() {
   presenter_.close();
   if (window_ != nullptr) SDL_DestroyWindow(window_);
@@ -251,19 +149,13 @@ void SdlBackend::windowDestroyed() {
 bool SdlBackend::openDisplay() {
   if (window_ == nullptr) return false;
   SDL_ClearError();
-  if (presenter_.open(window_, adopted_ != 0)) return true;
+  if (presenter_.open(window_)) return true;
   reportSdlFailure("cannot draw into the window");
   return false;
 }
 
 bool SdlBackend::setDisplayMode(DWORD width, DWORD height, DWORD bitsPerPixel) {
-  if (bitsPerPixel != 8) return false;
-  SDL_ClearError();
-  if (!presenter_.setImageSize(static_cast<int>(width), static_cast<int>(height))) {
-    reportSdlFailure("cannot prepare a " + std::to_string(width) + "x" + std::to_string(height) +
-                     " picture");
-    return false;
-  }
+  if (!prepareMode(presenter_, width, height, bitsPerPixel)) return false;
   imageWidth_ = static_cast<int>(width);
   imageHeight_ = static_cast<int>(height);
   return true;
@@ -275,7 +167,7 @@ void SdlBackend::present(const Presentation& frame) { presenter_.show(frame); }
 
 void SdlBackend::setPointerVisible(bool visible) {
   pointerVisible_ = visible;
-  if (videoStarted_ && adopted_ == 0) SDL_ShowCursor(visible ? SDL_ENABLE : SDL_DISABLE);
+  if (videoStarted_) SDL_ShowCursor(visible ? SDL_ENABLE : SDL_DISABLE);
 }
 
 void SdlBackend::handle(const SDL_Event& event, std::vector<InputEvent>& events) {

@@ -1,8 +1,7 @@
 // The backend for a real screen: an SDL2 window at desktop full screen
 // (Alt+Enter toggles a resizable window), the system's millisecond clock,
 // and keyboard, pointer, focus and close requests as the platform's input.
-// Or, as a screensaver or a live wallpaper, an X11 window that another
-// program made: see adoptWindow.
+// Another program's window has a backend of its own (adopted_backend.h).
 #pragma once
 
 #include <SDL.h>
@@ -30,16 +29,6 @@ class SdlBackend final : public Backend {
   // The executable wires this to the log before the program starts.
   void setScreenshotReport(ScreenshotReport report) { report_ = std::move(report); }
 
-  // Draws into this X11 window (see x11_target.h) instead of opening one:
-  // the picture follows the window's size; no keyboard, pointer, focus or
-  // close request is read, since the window's owner keeps those; the
-  // pointer is left alone. SIGTERM, SIGINT or the window's destruction
-  // make Escape read as held down, so the program ends through its own
-  // loop. Call before the program starts; it installs the signal handlers.
-  void adoptWindow(unsigned long window);
-  // Whether a signal or the adopted window's end asked the program to end.
-  bool endRequested() const;
-
   // A short note after the window's title for a few seconds, where the user
   // is looking even when the log cannot be written.
   void showNote(const std::string& text);
@@ -60,9 +49,6 @@ class SdlBackend final : public Backend {
   void windowDestroyed() override;
 
  private:
-  bool startVideo();
-  void adoptedWindowCreated();
-  void handleAdopted(const SDL_Event& event);
   void handle(const SDL_Event& event, std::vector<InputEvent>& events);
   void handleWindowEvent(const SDL_WindowEvent& event, std::vector<InputEvent>& events);
   void handleKey(const SDL_KeyboardEvent& event, std::vector<InputEvent>& events);
@@ -73,9 +59,6 @@ class SdlBackend final : public Backend {
   void expireNote();
 
   bool videoStarted_ = false;
-  unsigned long adopted_ = 0;  // the X11 window drawn into; 0 for a window of our own
-  bool adoptedGone_ = false;
-  DWORD endingLeap_ = 0;  // added to the clock once the end is asked for
   SDL_Window* window_ = nullptr;
   int imageWidth_ = 640;  // the window's client size, then the display mode
   int imageHeight_ = 480;

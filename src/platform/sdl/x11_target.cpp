@@ -65,9 +65,15 @@ std::optional<unsigned long> findWindow(std::optional<unsigned long> id, std::st
   XSync(display, False);
   XSetErrorHandler(previous);
   XCloseDisplay(display);
-  if (found && !findFailed) return window;
-  why = "there is no window with this id on the display";
-  return std::nullopt;
+  if (!found || findFailed) {
+    why = "there is no window with this id on the display";
+    return std::nullopt;
+  }
+  if (attributes.c_class == InputOnly) {
+    why = "it is an InputOnly window, which shows nothing";
+    return std::nullopt;
+  }
+  return window;
 }
 
 void guardErrors(unsigned long window) {
@@ -75,12 +81,18 @@ void guardErrors(unsigned long window) {
   XSetErrorHandler(noteError);
 }
 
-void watchWindow(SDL_Window* window) {
+void* watchWindow(SDL_Window* window) {
   SDL_SysWMinfo info;
   SDL_VERSION(&info.version);
-  if (!SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return;
+  if (!SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return nullptr;
   XSelectInput(info.info.x11.display, info.info.x11.window, StructureNotifyMask | ExposureMask);
   XFlush(info.info.x11.display);
+  return info.info.x11.display;
+}
+
+void settleErrors(void* connection, unsigned long window) {
+  guardErrors(window);
+  XSync(static_cast<Display*>(connection), False);
 }
 
 bool windowGone() { return gone.load(); }

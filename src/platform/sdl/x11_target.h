@@ -18,8 +18,9 @@ namespace nebla::platform::sdl::x11 {
 std::optional<unsigned long> parseWindowId(std::string_view text);
 
 // Opens its own connection to DISPLAY and asks for the window (none: the
-// default screen's root window). The id if it is there; otherwise nothing,
-// with the reason in `why`.
+// default screen's root window). The id if it is there and can be drawn in;
+// otherwise nothing, with the reason in `why` (an InputOnly window shows
+// nothing drawn into it).
 std::optional<unsigned long> findWindow(std::optional<unsigned long> id, std::string& why);
 
 // From now on, errors about `window` mark it gone instead of ending the
@@ -31,8 +32,15 @@ void guardErrors(unsigned long window);
 // Asks, on SDL's own connection, to hear of the window's new sizes, its
 // exposures and its destruction: SDL takes a window it did not create as
 // it is and asks for nothing itself. These requests do not take anything
-// from the window's owner, as asking for its input would.
-void watchWindow(SDL_Window* window);
+// from the window's owner, as asking for its input would. Returns SDL's
+// X11 connection (a Display), or null when the window is not X11's.
+void* watchWindow(SDL_Window* window);
+
+// Waits for the answers to every request made on the connection so far,
+// with errors about `window` marking it gone as guardErrors does: the
+// errors still on their way are read here, not by whatever error handler
+// is in place when the connection closes.
+void settleErrors(void* connection, unsigned long window);
 
 // Whether an error said that the guarded window is gone.
 bool windowGone();

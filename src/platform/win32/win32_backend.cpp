@@ -22,8 +22,6 @@ constexpr DWORD kNoteMilliseconds = 3000;
 constexpr int kIconResource = 1;
 // The screensaver ignores the pointer's jitter; a real movement ends it.
 constexpr int kDismissDistance = 4;
-// After dismissal the program's remaining waits (the outro) pass at once.
-constexpr DWORD kSkipPerWait = 25;
 
 ::HWND handle(void* window) { return static_cast<::HWND>(window); }
 
@@ -107,15 +105,11 @@ Win32Backend::~Win32Backend() {
   ::timeEndPeriod(1);
 }
 
-DWORD Win32Backend::now() { return ::timeGetTime() + skipped_; }
+DWORD Win32Backend::now() { return ::timeGetTime(); }
 
 // With nothing pending the backend sleeps until the next timer tick is due
 // or input arrives, whichever comes first.
 void Win32Backend::idle(std::optional<DWORD> nextTimerDue) {
-  if (dismissed_) {
-    skipped_ += kSkipPerWait;
-    return;
-  }
   constexpr std::int32_t kLongestSleep = 100;
   std::int32_t wait = kLongestSleep;
   if (nextTimerDue) wait = std::min(wait, static_cast<std::int32_t>(*nextTimerDue - now()));
@@ -126,10 +120,6 @@ void Win32Backend::idle(std::optional<DWORD> nextTimerDue) {
 // The set-up pause and the outro wait by reading the clock; the window
 // keeps answering the desktop meanwhile, and the input waits in the queue.
 void Win32Backend::busyWait() {
-  if (dismissed_) {
-    skipped_ += kSkipPerWait;
-    return;
-  }
   pump();
   expireNote();
   ::Sleep(1);
@@ -153,10 +143,8 @@ void Win32Backend::takeInput(std::vector<InputEvent>& events) {
 }
 
 // Only while the window has the focus, as a key pressed for another
-// program is not meant for this one. The dismissed screensaver holds
-// Escape, which ends the program the quickest way.
+// program is not meant for this one.
 bool Win32Backend::keyDown(int key) {
-  if (dismissed_) return key == VK_ESCAPE;
   if (window_ == nullptr || ::GetForegroundWindow() != handle(window_)) return false;
   return (::GetAsyncKeyState(key) & 0x8000) != 0;
 }
@@ -232,7 +220,7 @@ void Win32Backend::closeDisplay() {
 // A surface of another size than the mode is drawn into the top-left
 // corner of the kept frame.
 void Win32Backend::present(const Presentation& frame) {
-  if (!displayOpen_ || pixels_.empty() || dismissed_) return;
+  if (!displayOpen_ || pixels_.empty()) return;
   std::copy_n(frame.palette, 256, palette_.begin());
   auto rows = std::min<DWORD>(frame.height, static_cast<DWORD>(imageHeight_));
   auto bytes = std::min<DWORD>(frame.width, static_cast<DWORD>(imageWidth_));
@@ -323,7 +311,18 @@ bool Win32Backend::onMessage(unsigned message, std::uintptr_t wParam, std::intpt
       ::SetCursor(nullptr);
       result = TRUE;
       return true;
-    case WM_CLOSE: push(Kind::Close); return true;
+    case WM_CLOSE:
+      if (options_.mode == Mode::Window)
+        push(Kind::Close);
+      else
+        endSession();
+      return true;
+    case WM_DESTROY:
+      // Only another's doing reaches here (windowDestroyed lets go of the
+      // window first): the preview's window destroyed under it.
+      window_ = nullptr;
+      endSession();
+      return false;
     case WM_ACTIVATE:
       if ((LOWORD(wParam) != WA_INACTIVE) != focused_) {
         focused_ = LOWORD(wParam) != WA_INACTIVE;
@@ -411,7 +410,7 @@ void Win32Backend::onScreenSaverInput(unsigned message, std::uintptr_t wParam,
         firstY_ = y;
       } else if (std::abs(x - firstX_) > kDismissDistance ||
                  std::abs(y - firstY_) > kDismissDistance) {
-        dismiss();
+        endSession();
       }
       break;
     }
@@ -419,20 +418,19 @@ void Win32Backend::onScreenSaverInput(unsigned message, std::uintptr_t wParam,
     case WM_RBUTTONDOWN:
     case WM_MBUTTONDOWN:
     case WM_KEYDOWN:
-    case WM_SYSKEYDOWN:
-    case WM_CLOSE: dismiss(); break;
+    case WM_SYSKEYDOWN: endSession(); break;
     case WM_ACTIVATEAPP:
-      if (wParam == 0) dismiss();
+      if (wParam == 0) endSession();
       break;
     default: break;
   }
 }
 
-// The window goes at once; the program sees Escape held and ends through
-// its own path, its last waits passing without delay.
-void Win32Backend::dismiss() {
-  if (dismissed_) return;
-  dismissed_ = true;
+// The window goes at once; the program ends at its next look, without the
+// outro (there is no one left to watch it).
+void Win32Backend::endSession() {
+  if (ending_) return;
+  ending_ = true;
   if (window_ != nullptr) ::ShowWindow(handle(window_), SW_HIDE);
 }
 
@@ -442,7 +440,7 @@ void Win32Backend::followParent() {
   auto parent = reinterpret_cast<::HWND>(options_.parent);
   if (window_ == nullptr) return;
   if (!::IsWindow(parent)) {
-    dismiss();
+    endSession();
     return;
   }
   ::RECT area{};

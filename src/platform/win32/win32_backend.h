@@ -59,6 +59,8 @@ class Win32Backend final : public Backend {
   void setPointerVisible(bool visible) override;
   void windowCreated(const WindowInfo& info) override;
   void windowDestroyed() override;
+  // The screensaver dismissed, or the preview's window closed or gone.
+  bool sessionEnding() override { return ending_; }
 
   // The window procedure's share, called for every message of the window;
   // false leaves the message to the system's default handling.
@@ -77,7 +79,7 @@ class Win32Backend final : public Backend {
   void toggleFullScreen();
   void saveScreenshot();
   void expireNote();
-  void dismiss();
+  void endSession();
   void followParent();
 
   Options options_;
@@ -95,13 +97,11 @@ class Win32Backend final : public Backend {
   int pointerX_ = -1;  // the last position handed to the program
   int pointerY_ = -1;
   bool focused_ = false;
-  // The screensaver: where the pointer was first seen, and whether the
-  // user has dismissed it (it then ends at once, with no outro to watch).
+  // The screensaver: where the pointer was first seen.
   bool pointerSeen_ = false;
   int firstX_ = 0;
   int firstY_ = 0;
-  bool dismissed_ = false;
-  DWORD skipped_ = 0;  // clock time handed out without waiting after dismissal
+  bool ending_ = false;
   ScreenshotReport report_;
   std::string title_;
   bool noteShown_ = false;

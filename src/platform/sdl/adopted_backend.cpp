@@ -1,0 +1,135 @@
+// Another program's X11 window through SDL: the picture, the window's size
+// and end, and the end signals.
+#include "platform/sdl/adopted_backend.h"
+
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstdint>
+#include <string>
+
+#include "platform/sdl/video.h"
+#include "platform/sdl/x11_target.h"
+
+namespace nebla::platform::sdl {
+namespace {
+
+// Set by the signal handler, so it must be a plain store that cannot take
+// a lock.
+std::atomic<bool> endSignalled{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void noteEndSignal(int) { endSignalled.store(true); }
+
+void catchEndSignals() {
+  struct sigaction action {};
+  action.sa_handler = noteEndSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+}
+
+}  // namespace
+
+// SDL's own signal handlers would turn SIGTERM into a close request, which
+// is not how this program ends.
+AdoptedBackend::AdoptedBackend(unsigned long window) : target_(window) {
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  catchEndSignals();
+}
+
+AdoptedBackend::~AdoptedBackend() {
+  letGo();
+  if (videoStarted_) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  SDL_Quit();
+}
+
+// SDL puts Xlib's own error handler back before it closes its connections,
+// and closing one reads the errors still on their way; the window's owner
+// may have destroyed the window after our last requests, and Xlib's handler
+// would end the process with status 1 for them. So the errors are read
+// here first, where they only mark the window gone.
+void AdoptedBackend::letGo() {
+  presenter_.close();
+  if (window_ != nullptr) SDL_DestroyWindow(window_);
+  window_ = nullptr;
+  if (connection_ != nullptr) x11::settleErrors(connection_, target_);
+}
+
+DWORD AdoptedBackend::now() { return SDL_GetTicks(); }
+
+// Sleeps until the next timer tick is due, at most 50 ms, and then looks at
+// the window system. Not SDL_WaitEventTimeout: an event arriving while it
+// waits makes SDL send a wake-up message to the window on a connection of
+// its own, and once the window is gone that message's error is left for
+// SDL's own clean-up to find, after our error handler is gone.
+void AdoptedBackend::idle(std::optional<DWORD> nextTimerDue) {
+  constexpr std::int32_t kLongestSleep = 50;
+  std::int32_t wait = kLongestSleep;
+  if (nextTimerDue) wait = std::min(wait, static_cast<std::int32_t>(*nextTimerDue - now()));
+  if (wait > 0) SDL_Delay(static_cast<Uint32>(wait));
+  pump();
+}
+
+void AdoptedBackend::busyWait() {
+  pump();
+  SDL_Delay(1);
+}
+
+// Nothing the window's owner receives is handed to the program.
+void AdoptedBackend::takeInput(std::vector<InputEvent>&) { pump(); }
+
+// Only what concerns the picture: a new size, a repaint, the window's end.
+void AdoptedBackend::pump() {
+  if (!videoStarted_) return;
+  SDL_PumpEvents();
+  SDL_Event event;
+  while (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) == 1) {
+    if (event.type == SDL_SYSWMEVENT && x11::destroyedBy(*event.syswm.msg, target_)) gone_ = true;
+    if (event.type != SDL_WINDOWEVENT) continue;
+    if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED ||
+        event.window.event == SDL_WINDOWEVENT_EXPOSED)
+      presenter_.redraw();
+  }
+}
+
+bool AdoptedBackend::keyDown(int) { return false; }
+
+bool AdoptedBackend::sessionEnding() { return endSignalled.load() || gone_ || x11::windowGone(); }
+
+// The window's destruction arrives as a window-system message.
+void AdoptedBackend::windowCreated(const WindowInfo&) {
+  if (window_ != nullptr) return;
+  if (!videoStarted_ && !(videoStarted_ = startVideo())) return;
+  x11::guardErrors(target_);
+  SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
+  SDL_ClearError();
+  window_ = SDL_CreateWindowFrom(reinterpret_cast<const void*>(target_));
+  if (window_ == nullptr) {
+    reportSdlFailure("cannot draw into window " + std::to_string(target_));
+    return;
+  }
+  connection_ = x11::watchWindow(window_);
+}
+
+void AdoptedBackend::windowDestroyed() { letGo(); }
+
+bool AdoptedBackend::openDisplay() {
+  if (window_ == nullptr) return false;
+  SDL_ClearError();
+  if (presenter_.open(window_, true)) return true;
+  reportSdlFailure("cannot draw into the window");
+  return false;
+}
+
+bool AdoptedBackend::setDisplayMode(DWORD width, DWORD height, DWORD bitsPerPixel) {
+  return prepareMode(presenter_, width, height, bitsPerPixel);
+}
+
+void AdoptedBackend::closeDisplay() { presenter_.close(); }
+
+void AdoptedBackend::present(const Presentation& frame) { presenter_.show(frame); }
+
+void AdoptedBackend::setPointerVisible(bool) {}
+
+}  // namespace nebla::platform::sdl
