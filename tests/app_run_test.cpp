@@ -53,6 +53,18 @@ TEST_F(AppWholeRun, QEndsTheRunLikeEscape) {
               1.0);  // 2.0 s of set-up, then 50 ms ticks
 }
 
+// The virtual clock makes the timer's period exact: a frame step every
+// 50 ms, not one more or less (a period a millisecond off would land most
+// scripted events on the same frames and slip past the golden hash).
+TEST_F(AppWholeRun, FrameStepsComeEveryFiftyMilliseconds) {
+  RunResult r = run("", 30);
+  std::vector<PresentedFrame> flips = r.flips();
+  ASSERT_EQ(flips.size(), 30u);
+  for (std::size_t i = 1; i < flips.size(); ++i)
+    ASSERT_EQ(flips[i].time - flips[i - 1].time, 50u)
+        << "between frame steps " << i - 1 << " and " << i;
+}
+
 TEST_F(AppWholeRun, FramesStopWhileAnotherWindowIsActive) {
   RunResult r = run("2300 focus lost\n3300 focus gained\n", 20);
   ASSERT_EQ(r.status, 0);

@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """The autopilot headless, through nebla-capture --autopilot SEED: the
-same seed gives the same frames and another seed others; over a minute,
-with the text writer stopped so that all smoke is the hand's, smoke shows
-in many places of the picture and in every quarter of the minute; and
---record writes the hand's events down so that a replay shows the same
-frames.
+same seed gives the same frames and another seed others, and one seed its
+golden frames; over a minute, with the text writer stopped so that all
+smoke is the hand's, smoke shows in many places of the picture and in every
+quarter of the minute; and --record writes the hand's events down so that a
+replay shows the same frames.
 
 Usage: autopilot_test.py PATH_TO_NEBLA_CAPTURE
 Needs ImageMagick (convert) to read the frames.
@@ -19,6 +19,15 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "e2e
 from nebla_e2e import IMAGE_H, IMAGE_W, Failure, check, read_png  # noqa: E402
 
 EVERY = 20  # frames kept: one a second of virtual time
+
+# Golden frames of one seed: they change only when the hand's plan or the
+# program's behaviour does. Within its first half minute this seed draws
+# every edge of the choice between gestures (a stroke, the picture, a ramp,
+# a gust) and a picture forced after seven other gestures, so a plan that
+# chooses differently at any edge shows here; the run steps the virtual
+# clock by a timer tick at a time, where a stall never counts.
+GOLDEN_SEED = "126"
+GOLDEN = "frames 655 hash 77e0f714ddab114b"
 
 
 def capture(binary, *args):
@@ -57,6 +66,9 @@ def main():
             check(first == capture(binary, "--script", record, "--seconds", "60", "--hash"),
                   "the recorded hand replays to other frames")
             print("[autopilot] seed 7: %s, again alike, seed 8 differs, replay of --record alike" % first)
+            golden = capture(binary, "--autopilot", GOLDEN_SEED, "--seconds", "30", "--hash")
+            check(golden == GOLDEN, "seed %s gave '%s', not the golden '%s'" % (GOLDEN_SEED, golden, GOLDEN))
+            print("[autopilot] seed %s: the golden frames" % GOLDEN_SEED)
 
             stop_writer = os.path.join(root, "t.script")
             with open(stop_writer, "w") as f:

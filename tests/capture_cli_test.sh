@@ -56,19 +56,46 @@ case "$err" in *"limit of 3.000 s"*"for "*" 20 frame steps"*) pass ;; *) fail "3
 "$capture" --seconds 0 >/dev/null 2>&1
 [ $? -eq 2 ] && pass || fail "--seconds 0 should give status 2"
 
+# Every end short of --frames says why, once: the script's own close (as the
+# README's example script ends) or Escape, and when it came.
+printf '0 mouse 320 240\n2600 close\n' > close.script
+err=$(timeout 60 "$capture" --script close.script --frames 200 2>&1 >/dev/null)
+[ $? -eq 3 ] && pass || fail "a close before --frames should give status 3"
+[ "$err" = "nebla-capture: ended after 12 of 200 frame steps: the script's close at 2600 ms" ] && pass || fail "the close is not told once: $err"
+printf '2600 key down esc\n' > esc.script
+err=$(timeout 60 "$capture" --script esc.script 2>&1 >/dev/null)
+[ $? -eq 0 ] && pass || fail "the script's Escape should end the run with status 0"
+[ "$err" = "nebla-capture: ended after 12 frame steps: the script's Escape at 2600 ms" ] && pass || fail "the Escape is not told once: $err"
+err=$("$capture" --frames 3 2>&1 >/dev/null)
+[ -z "$err" ] && pass || fail "a run that reaches --frames should say nothing: $err"
+
 # Whatever platform call fails, every time, the run ends: by the program's
-# own exit, the outro, or the tool giving up with status 4 and a reason.
+# own exit, the outro, or the tool giving up with status 4 and a reason; a
+# run short of its frames says so. A run that presents nothing more is given
+# up 10 s of real time after its last frame, not later.
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
 calls=$("$capture" --fail x 2>&1 | sed 's/.*one of://')
 [ -n "$calls" ] && pass || fail "no list of calls"
+stuck=0
 for call in $calls; do
+  started=$(now_ms)
   err=$(timeout 60 "$capture" --frames 50 --fail "$call" 2>&1 >/dev/null)
   status=$?
+  took=$(($(now_ms) - started))
   case $status in
-    0 | 1 | 3) pass ;;
+    0 | 1) pass ;;
+    3) case "$err" in *"ended after "*" of 50 frame steps: "*) pass ;; *) fail "--fail $call: status 3 without a reason: $err" ;; esac ;;
     4) case "$err" in *"giving up"*) pass ;; *) fail "--fail $call: status 4 without a reason: $err" ;; esac ;;
     *) fail "--fail $call: the run did not end properly (status $status)" ;;
   esac
+  case "$err" in
+    *"no frame for 10 s"*)
+      stuck=$((stuck + 1))
+      [ "$took" -ge 10000 ] && [ "$took" -lt 15000 ] && pass || fail "--fail $call: given up after $took ms"
+      ;;
+  esac
 done
+[ $stuck -gt 0 ] && pass || fail "no --fail rule left the program presenting nothing (PeekMessageA did)"
 
 # A disk that fills up mid-run: the third frame's file is the full device.
 # The run stops there, says so and fails.

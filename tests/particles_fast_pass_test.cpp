@@ -236,6 +236,31 @@ TEST_P(FastPass, SweepPhaseFarFromZeroMatches) {
   }
 }
 
+// With the helper on, the pass over a fresh ring splits its walk, and so
+// does the next over the survivors. Both halves compute what one thread
+// would, so a split that always fell back to one thread shows nowhere else.
+TEST(FastPassSplit, AFreshRingTakesTheSplit) {
+  HelperThread::setEnabled(true);
+  if (HelperThread::get() == nullptr) {
+    HelperThread::setEnabled(false);
+    GTEST_SKIP() << "no helper thread here";
+  }
+  ParticleSystem pool(30000);
+  Surface density{640, std::vector<std::uint8_t>(640 * 480)};
+  Surface text{640, std::vector<std::uint8_t>(640 * 480, 1)};
+  for (int i = 0; i < 20000; ++i)
+    pool.spawn(100, static_cast<std::int16_t>(100 + i % 400),
+               static_cast<std::int16_t>(100 + i % 280), 0, 0.5, -0.5, 0.0, -1, 0, false);
+  pool.advance({density.bytes.data(), density.pitch}, {text.bytes.data(), text.pitch}, 640, 480);
+  EXPECT_EQ(pool.splitPasses, 1u);
+  pool.advance({density.bytes.data(), density.pitch}, {text.bytes.data(), text.pitch}, 640, 480);
+  EXPECT_EQ(pool.splitPasses, 2u);
+  HelperThread::setEnabled(false);
+  resetRandomForTest();
+  sweepPhase = 1.1;
+  phases = FlowPhases{};
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryInstructionSet, FastPass,
                          ::testing::Combine(::testing::Values(simd::Target::Portable,
                                                               simd::Target::Avx2,

@@ -87,9 +87,9 @@ status=$?
 case "$err" in *"broken on purpose"*"ffmpeg"*) pass ;; *) fail "ffmpeg's failure is not told: $err" ;; esac
 [ ! -e broken.mp4 ] && [ ! -e broken.mp4.part ] && pass || fail "a failed video left a file"
 
-# An ffmpeg that stalls before it reads for longer than two periods of the
-# stuck-program guard (10 s each): the wait is the video's, not the
-# program's, so the run is not given up.
+# An ffmpeg that stalls before it reads for twice the time the stuck-program
+# guard allows (10 s): the wait is the video's, not the program's, so the
+# run is not given up.
 printf '#!/bin/sh\nsleep 21\ncat > "$(eval echo \\${$#})"\n' > bin/ffmpeg
 err=$(env PATH="$dir/bin:/usr/bin:/bin" "$capture" --frames 30 --video slow.mp4 2>&1 >/dev/null)
 status=$?

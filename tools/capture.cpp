@@ -21,6 +21,7 @@
 #include "platform/headless/script.h"
 #include "platform/headless/session_recorder.h"
 #include "platform/pilot/pilot_backend.h"
+#include "platform/user.h"
 #include "progress.h"
 #include "video_writer.h"
 
@@ -120,31 +121,70 @@ class EndingGuard {
   std::optional<platform::DWORD> stoppedAt_;
 };
 
-// Says on stderr why a run ended other than by its --frames count.
-void reportStop(platform::headless::StopReason reason, const CaptureOptions& options,
-                std::uint32_t flips) {
-  using platform::headless::StopReason;
-  switch (reason) {
-    case StopReason::TimeLimit:
-      std::fprintf(
-          stderr,
-          "nebla-capture: ended after %u frame steps at the limit of %.3f s of virtual time\n",
-          flips, *options.limitMs / 1000.0);
-      break;
-    case StopReason::Inactive:
-      std::fprintf(stderr,
-                   "nebla-capture: ended after %u frame steps: the script is over and left the "
-                   "program inactive\n",
-                   flips);
-      break;
-    case StopReason::Stalled:
-      std::fprintf(stderr,
-                   "nebla-capture: ended after %u frame steps: the script is over and no frame "
-                   "step came for %u s\n",
-                   flips, platform::headless::kStallMs / 1000);
-      break;
-    default: break;
+// The script's first event that makes the program end by itself: the close
+// button, or Escape or Q pressed.
+std::optional<platform::InputEvent> firstEnding(const std::vector<platform::InputEvent>& events) {
+  using Kind = platform::InputEvent::Kind;
+  for (const platform::InputEvent& e : events) {
+    bool quitKey = e.kind == Kind::KeyDown && (e.key == platform::VK_ESCAPE || e.key == 'Q');
+    if (e.kind == Kind::Close || quitKey) return e;
   }
+  return std::nullopt;
+}
+
+// How a run ended, as far as the words on stderr go.
+struct RunEnd {
+  platform::headless::StopReason reason;
+  std::uint32_t flips;
+  int status;  // the program's own
+  platform::DWORD time;
+  std::optional<platform::InputEvent> scriptEnding;
+};
+
+// Why the program quit by itself: the script's close, Escape or Q if it had
+// come by then, or nothing the tool asked for. A failed start is told by the
+// program itself.
+std::string quitCause(const RunEnd& end) {
+  if (end.status != 0) return "";
+  const std::optional<platform::InputEvent>& e = end.scriptEnding;
+  if (!e || e->time > end.time) return "the program quit by itself";
+  const char* what = e->kind == platform::InputEvent::Kind::Close ? "close"
+                     : e->key == platform::VK_ESCAPE              ? "Escape"
+                                                                  : "Q";
+  return std::string("the script's ") + what + " at " + std::to_string(e->time) + " ms";
+}
+
+// The words after "ended after N frame steps"; empty for an end that needs
+// none: --frames reached, or a failed write, which was told where it failed.
+std::string stopCause(const RunEnd& end, const CaptureOptions& options) {
+  using platform::headless::StopReason;
+  char text[96];
+  switch (end.reason) {
+    case StopReason::TimeLimit:
+      std::snprintf(text, sizeof text, "at the limit of %.3f s of virtual time",
+                    *options.limitMs / 1000.0);
+      return text;
+    case StopReason::Inactive: return "the script is over and left the program inactive";
+    case StopReason::Stalled:
+      std::snprintf(text, sizeof text, "the script is over and no frame step came for %u s",
+                    platform::headless::kStallMs / 1000);
+      return text;
+    case StopReason::None: return quitCause(end);
+    default: return "";
+  }
+}
+
+// Says once on stderr why a run ended other than by reaching its --frames
+// count; a run short of that count gives its frame steps against it.
+void reportStop(const RunEnd& end, const CaptureOptions& options) {
+  std::string cause = stopCause(end, options);
+  if (cause.empty()) return;
+  std::string steps = std::to_string(end.flips);
+  if (options.frames && end.flips < *options.frames)
+    steps += " of " + std::to_string(*options.frames);
+  const char* joint = end.reason == platform::headless::StopReason::TimeLimit ? " " : ": ";
+  std::fprintf(stderr, "nebla-capture: ended after %s frame steps%s%s\n", steps.c_str(), joint,
+               cause.c_str());
 }
 
 // The program always shows a 640 x 480 picture; the video is sized for it
@@ -252,13 +292,15 @@ std::optional<int> readInput(int argc, char** argv, CaptureOptions& options,
 class Capture {
  public:
   Capture(const CaptureOptions& options, Outputs& outputs,
-          platform::headless::HeadlessBackend& backend, std::uint32_t expectedMs)
+          platform::headless::HeadlessBackend& backend,
+          const std::vector<platform::InputEvent>& script)
       : options_(options),
         outputs_(outputs),
         backend_(backend),
+        scriptEnding_(firstEnding(script)),
         recorder_(options),
         endingGuard_(backend),
-        progress_(options.frames, expectedMs, isatty(2) != 0) {}
+        progress_(options.frames, expectedLength(script, options), isatty(2) != 0) {}
 
   void operator()(const PresentedFrame& f) {
     pulse.writing.store(true);
@@ -279,7 +321,8 @@ class Capture {
   // whatever the program's own status; so does a run short of its frames.
   int finish(int status, double seconds) {
     progress_.finish();
-    reportStop(backend_.stopReason(), options_, recorder_.flips());
+    reportStop({backend_.stopReason(), recorder_.flips(), status, backend_.now(), scriptEnding_},
+               options_);
     bool videoWritten = outputs_.finish(recorder_.failed() || videoFailed_, options_);
     printSummary(options_, recorder_, seconds);
     if (status != 0) return status;
@@ -292,6 +335,7 @@ class Capture {
   const CaptureOptions& options_;
   Outputs& outputs_;
   platform::headless::HeadlessBackend& backend_;
+  std::optional<platform::InputEvent> scriptEnding_;
   Recorder recorder_;
   EndingGuard endingGuard_;
   tools::Progress progress_;
@@ -309,7 +353,7 @@ int main(int argc, char** argv) {
   if (!outputs.open(options)) return tools::kExitRefused;
   platform::headless::HeadlessSession session;
   platform::headless::HeadlessBackend& backend = session.backend();
-  Capture capture(options, outputs, backend, expectedLength(events, options));
+  Capture capture(options, outputs, backend, events);
   backend.setScript(std::move(events));
   backend.setEscapeAfterFlips(options.frames);
   backend.setTimeLimit(options.limitMs);

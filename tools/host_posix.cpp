@@ -26,15 +26,20 @@ Pulse* watched = nullptr;
 // Formatted before the alarm is set: the handler may only write it.
 char stuckMessage[160];
 int stuckMessageLength = 0;
+// Whole seconds since the watchdog last saw a frame. It looks every second,
+// so a run is given up between kStuckSeconds and a second more after its
+// last frame.
+volatile std::sig_atomic_t quietSeconds = 0;
 
 void watchdog(int) {
-  if (watched->frames.exchange(0) != 0 || watched->writing.load()) {
-    alarm(kStuckSeconds);
-    return;
+  bool alive = watched->frames.exchange(0) != 0 || watched->writing.load();
+  quietSeconds = alive ? 0 : quietSeconds + 1;
+  if (quietSeconds >= static_cast<std::sig_atomic_t>(kStuckSeconds)) {
+    ssize_t written = write(2, stuckMessage, static_cast<std::size_t>(stuckMessageLength));
+    (void)written;
+    std::_Exit(kExitGivenUp);
   }
-  ssize_t written = write(2, stuckMessage, static_cast<std::size_t>(stuckMessageLength));
-  (void)written;
-  std::_Exit(kExitGivenUp);
+  alarm(1);
 }
 
 }  // namespace
@@ -53,8 +58,9 @@ void startWatchdog(Pulse& pulse) {
       "nebla-capture: no frame for %u s of real time: the program cannot end (a --fail rule?); "
       "giving up\n",
       kStuckSeconds);
+  quietSeconds = 0;
   std::signal(SIGALRM, watchdog);
-  alarm(kStuckSeconds);
+  alarm(1);
 }
 
 void stopWatchdog() { alarm(0); }

@@ -1,6 +1,6 @@
 // The watchdog on a thread of its own, for systems without a timer signal
-// (Windows): it wakes every kStuckSeconds and gives the run up when no
-// frame came.
+// (Windows): it wakes every second and gives the run up once no frame has
+// come for kStuckSeconds of them.
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -14,7 +14,7 @@
 namespace nebla::tools::host {
 namespace {
 
-constexpr std::chrono::seconds kStuck{kStuckSeconds};
+constexpr std::chrono::seconds kLookEvery{1};
 
 std::thread watcher;
 std::mutex lock;
@@ -23,8 +23,13 @@ bool stopping = false;
 
 void watch(Pulse& pulse) {
   std::unique_lock<std::mutex> held(lock);
-  while (!wake.wait_for(held, kStuck, [] { return stopping; })) {
-    if (pulse.frames.exchange(0) != 0 || pulse.writing.load()) continue;
+  unsigned quietSeconds = 0;
+  while (!wake.wait_for(held, kLookEvery, [] { return stopping; })) {
+    if (pulse.frames.exchange(0) != 0 || pulse.writing.load()) {
+      quietSeconds = 0;
+      continue;
+    }
+    if (++quietSeconds < kStuckSeconds) continue;
     std::fprintf(stderr,
                  "nebla-capture: no frame for %u s of real time: the program cannot end (a --fail "
                  "rule?); giving up\n",

@@ -476,7 +476,10 @@ void FastPass::finish() {
 
 void FastPass::run() {
   HelperThread* helper = pool_.liveCount >= kHelperMin ? HelperThread::get() : nullptr;
-  if (helper == nullptr || !runSplit(*helper)) runAlone();
+  if (helper != nullptr && runSplit(*helper))
+    ++pool_.splitPasses;
+  else
+    runAlone();
   finish();
 }
 

@@ -32,7 +32,8 @@ ParticleSystem::ParticleSystem(std::uint32_t size)
       liveCount(0),
       frameCounter(0),
       windX(0.0),
-      windY(0.0) {
+      windY(0.0),
+      splitPasses(0) {
   if (records == nullptr) return;
   initRings();
   allocateWorkspace();

@@ -37,6 +37,10 @@ class ParticleSystem {
   std::uint32_t frameCounter;
   double windX;
   double windY;
+  // Passes so far that split their walk in two halves, the second offered
+  // to the helper thread. A split that kept falling back to one thread
+  // would leave every frame the same and cost only speed; this shows it.
+  std::uint32_t splitPasses;
 
   // Built once by the Application with 100,000 records (at least 3). If the
   // heap refuses the records, `records` stays null and nothing else may be

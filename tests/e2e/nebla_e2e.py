@@ -9,8 +9,9 @@ request (WM_DELETE_WINDOW, as a window manager sends it), a renderer the
 user names, and a start without any display. Then the window under stress:
 minimised and restored, the focus taken by another client and given back,
 resized, Alt+Enter ten times in a row, and PrintScreen where nothing can be
-written; and the reasons given when SDL cannot start or open the window,
-or cannot connect to the display DISPLAY names.
+written; the helper thread that NEBLA_THREADS=2 turns on; and the reasons
+given when SDL cannot start or open the window, or cannot connect to the
+display DISPLAY names.
 Last, bad command lines, and a session recorded with --record and replayed
 by nebla-capture, which must show it and record the same script again.
 
@@ -762,6 +763,54 @@ def run_stress(binary, display, root):
         app.stop()
 
 
+# ---- the helper thread -------------------------------------------------
+
+
+def own_threads(pid):
+    """How many of the process's threads carry its own name: the threads
+    it starts inherit the name, the window system's name theirs."""
+    tasks = "/proc/%d/task" % pid
+    with open("/proc/%d/comm" % pid) as f:
+        name = f.read()
+    count = 0
+    for task in os.listdir(tasks):
+        try:
+            with open(os.path.join(tasks, task, "comm")) as f:
+                count += f.read() == name
+        except OSError:
+            pass  # a thread that ended meanwhile
+    return count
+
+
+def lit_frame_shown(app):
+    shot = screenshot(app.display)
+    return any(app.place.image_pixel(shot, x, y) != (0, 0, 0) for x, y in FREE_SAMPLES)
+
+
+def run_helper_thread(binary, display, root):
+    """NEBLA_THREADS=2 turns the helper thread on in the window: once the
+    light has been cast (its pass hands half the rays to the helper), the
+    process runs one thread of its own more than without the variable.
+    With --light every frame step casts it, so the first frame on screen
+    is enough: the set-up shows black, lit frames no pure black at the
+    image's edges."""
+    counts = {}
+    for name, env in (("onethread", {}), ("twothreads", {"NEBLA_THREADS": "2"})):
+        app = Nebla(binary, display, root, name, extra_env=env, args=["--light"])
+        try:
+            app.window = wait_until("the Nebla window", 30, app.search_window)
+            wait_until("the window's geometry", 30, app.try_measure)
+            wait_until("a lit frame", 40, lambda: lit_frame_shown(app))
+            counts[name] = own_threads(app.proc.pid)
+        finally:
+            app.stop()
+    check(counts["twothreads"] == counts["onethread"] + 1,
+          "threads of the program's own with NEBLA_THREADS=2: %d, without: %d"
+          % (counts["twothreads"], counts["onethread"]))
+    log("helper thread: NEBLA_THREADS=2 runs %d threads of the program's own, without it %d"
+        % (counts["twothreads"], counts["onethread"]))
+
+
 # ---- PrintScreen where nothing can be written ----------------------------
 
 
@@ -1113,6 +1162,7 @@ def main():
             run_close(binary, server.display, root)
             run_named_renderer(binary, server.display, root)
             run_stress(binary, server.display, root)
+            run_helper_thread(binary, server.display, root)
             run_unwritable(binary, server.display, root)
             run_bad_command_lines(binary, server.display, root)
             run_recorded(binary, server.display, root)

@@ -3,6 +3,7 @@
 #include "platform/pilot/autopilot.h"
 
 #include <cmath>
+#include <cstdint>
 
 #include "platform/user.h"
 
@@ -16,11 +17,19 @@ constexpr double kTop = 40;
 constexpr double kWidth = 560;
 constexpr double kHeight = 400;
 constexpr DWORD kMoveEvery = 25;  // milliseconds between mouse moves
+// A running program looks at its input at least every timer tick (50 ms),
+// and a slow frame step delays that by a fraction of a second; a longer gap
+// means the process was not running.
+constexpr DWORD kLongestGap = 1000;
 
 double bezier(double a, double b, double c, double d, double t) {
   double u = 1.0 - t;
   return u * u * u * a + 3.0 * u * u * t * b + 3.0 * u * t * t * c + t * t * t * d;
 }
+
+// Whether `time` has come at `now` on a clock that wraps past 2^32. Planned
+// times lie seconds from now, never half the clock's round away.
+bool due(DWORD time, DWORD now) { return static_cast<std::int32_t>(now - time) >= 0; }
 
 }  // namespace
 
@@ -42,13 +51,24 @@ void Autopilot::add(InputEvent::Kind kind, int key, Point at) {
                      static_cast<int>(std::lround(at.y)), planned_});
 }
 
-void Autopilot::take(DWORD elapsed, std::vector<InputEvent>& out) {
+void Autopilot::take(DWORD now, std::vector<InputEvent>& out) {
+  if (!lastTake_)
+    planned_ = now;
+  else if (now - *lastTake_ > kLongestGap)
+    moveUp(now - *lastTake_);
+  lastTake_ = now;
   for (;;) {
     if (events_.empty()) plan();
-    if (events_.front().time > elapsed) return;
+    if (!due(events_.front().time, now)) return;
     out.push_back(events_.front());
     events_.pop_front();
   }
+}
+
+// The gestures not yet played resume where the stall found them.
+void Autopilot::moveUp(DWORD by) {
+  planned_ += by;
+  for (InputEvent& e : events_) e.time += by;
 }
 
 // A pause, then one gesture; strokes are the most common, as they are for

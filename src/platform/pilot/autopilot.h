@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <vector>
 
 #include "platform/backend.h"
@@ -16,10 +17,14 @@ class Autopilot {
  public:
   explicit Autopilot(std::uint32_t seed);
 
-  // Appends the events planned at or before `elapsed` milliseconds after
-  // the hand started, oldest first, with those times in InputEvent::time.
+  // Appends the events due at or before `now`, oldest first, with their
+  // times in InputEvent::time. Times are milliseconds on the caller's
+  // clock, which may wrap past 2^32; the plan starts at the first call.
+  // When more than a second has gone by since the previous call (a
+  // suspended process, a machine asleep), the hand sits the stall out: its
+  // plan moves up by the whole gap, and nothing it missed is played.
   // Never runs dry: the hand plans its next gesture as it goes.
-  void take(DWORD elapsed, std::vector<InputEvent>& out);
+  void take(DWORD now, std::vector<InputEvent>& out);
 
  private:
   struct Point {
@@ -35,8 +40,10 @@ class Autopilot {
   void planRamp();
   void planGust();
   void add(InputEvent::Kind kind, int key, Point at);
+  void moveUp(DWORD by);
 
   std::uint64_t state_;
+  std::optional<DWORD> lastTake_;
   DWORD planned_ = 0;     // the time the last planned gesture ends
   int sincePicture_ = 0;  // gestures planned since the last picture
   std::deque<InputEvent> events_;

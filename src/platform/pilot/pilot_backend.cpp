@@ -15,18 +15,25 @@ void PilotBackend::pressAtStart(const std::vector<int>& keys) {
 // The hand lets go once Escape is held: the program is ending, and its
 // queue must run dry for the quit message to come.
 void PilotBackend::takeInput(std::vector<InputEvent>& events) {
+  std::size_t first = events.size();
   inner_.takeInput(events);
   if (inner_.keyDown(VK_ESCAPE)) return;
   DWORD now = inner_.now();
-  if (!start_) start_ = now;
-  std::size_t first = events.size();
-  for (InputEvent e : opening_) events.push_back(e);
+  pressOpening(events, first, now);
+  std::size_t hand = events.size();
+  if (autopilot_) autopilot_->take(now, events);
+  for (std::size_t i = hand; i < events.size(); ++i) hold(events[i]);
+}
+
+// A window reports the pointer and the focus as it opens, and keys pressed
+// during the set-up arrive with them; the starting look goes before all of
+// these. Each key is released at once, so none stays held.
+void PilotBackend::pressOpening(std::vector<InputEvent>& events, std::size_t at, DWORD now) {
+  if (opening_.empty()) return;
+  DWORD time = at < events.size() ? events[at].time : now;
+  for (InputEvent& e : opening_) e.time = time;
+  events.insert(events.begin() + static_cast<std::ptrdiff_t>(at), opening_.begin(), opening_.end());
   opening_.clear();
-  if (autopilot_) autopilot_->take(now - *start_, events);
-  for (std::size_t i = first; i < events.size(); ++i) {
-    events[i].time += *start_;
-    hold(events[i]);
-  }
 }
 
 bool PilotBackend::keyDown(int key) { return inner_.keyDown(key) || held_.contains(key); }

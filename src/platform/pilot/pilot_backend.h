@@ -21,16 +21,20 @@ class PilotBackend final : public Backend {
   // alive while this one is installed.
   explicit PilotBackend(Backend& inner) : inner_(inner) {}
 
-  // Keys pressed and released, in this order, before anything else the
-  // hand does. Call before the program starts.
+  // Keys pressed and released, in this order, before any other input the
+  // program gets, the inner backend's first events included, and at the
+  // time of the earliest of those, so that a recording keeps its times in
+  // order. Call before the program starts.
   void pressAtStart(const std::vector<int>& keys);
   // Turns the autopilot on with this seed. Call before the program starts.
   void fly(std::uint32_t seed) { autopilot_.emplace(seed); }
 
-  // The inner backend's input, then the hand's events that are due. The
-  // hand's clock starts at the first call (after the program's set-up),
-  // and its events carry times on the inner backend's clock. Once the
-  // inner backend holds Escape, the hand adds nothing more.
+  // The starting keys (on the first call), the inner backend's input, then
+  // the hand's events that are due. The hand's clock starts at the first
+  // call (after the program's set-up), and its events carry times on the
+  // inner backend's clock (see Autopilot::take for a clock that wraps or
+  // stalls). Once the inner backend holds Escape, the hand adds nothing
+  // more.
   void takeInput(std::vector<InputEvent>& events) override;
   // Held by the inner backend's user or by the hand (keys and buttons).
   bool keyDown(int key) override;
@@ -50,12 +54,12 @@ class PilotBackend final : public Backend {
   bool sessionEnding() override { return inner_.sessionEnding(); }
 
  private:
+  void pressOpening(std::vector<InputEvent>& events, std::size_t at, DWORD now);
   void hold(const InputEvent& event);
 
   Backend& inner_;
   std::vector<InputEvent> opening_;
   std::optional<Autopilot> autopilot_;
-  std::optional<DWORD> start_;
   std::set<int> held_;
 };
 
