@@ -111,7 +111,8 @@ TEST(CaptureOptions, HelpWinsAndPngNeedsTheNativeBuild) {
   EXPECT_NE(png.message.find("--png"), std::string::npos);
   Parsed video = parse({"--video", "v.mp4"}, false);
   EXPECT_EQ(video.result, ParseResult::Refused);
-  EXPECT_EQ(video.message, "--video FILE: this build writes no PNG files or videos; the Linux build does");
+  EXPECT_EQ(video.message,
+            "--video FILE: this build writes no PNG files or videos; the Linux build does");
 }
 
 TEST(CaptureOptions, AutopilotTakesAnyThirtyTwoBitSeedAndVersionAnswers) {

@@ -75,7 +75,9 @@ std::string takeString(char* text, std::size_t length) {
   return out;
 }
 
-std::string takeString(char* text) { return takeString(text, text != nullptr ? std::strlen(text) : 0); }
+std::string takeString(char* text) {
+  return takeString(text, text != nullptr ? std::strlen(text) : 0);
+}
 
 // Escape held at this moment, so that a replay ends where the recording did
 // rather than playing on without input to the replay's time limit.
