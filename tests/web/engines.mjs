@@ -27,6 +27,11 @@ function puppeteerTab(page) {
   };
 }
 
+// What Firefox reports when a page that is left cancels a request its
+// service worker was answering (its icon, say): the page's leaving, not a
+// fault of the page.
+const CANCELLED = /A ServiceWorker intercepted the request and encountered an unexpected error/;
+
 async function puppeteerEngine(name, browser, errors) {
   return {
     name,
@@ -35,7 +40,7 @@ async function puppeteerEngine(name, browser, errors) {
     async open(url, viewport, { quiet = false } = {}) {
       const page = await browser.newPage();
       if (viewport) await page.setViewport(viewport);
-      if (!quiet) page.on('pageerror', (e) => errors.push(`${name}: ${e}`));
+      if (!quiet) page.on('pageerror', (e) => CANCELLED.test(String(e)) || errors.push(`${name}: ${e}`));
       if (url) await page.goto(url);
       return puppeteerTab(page);
     },

@@ -611,8 +611,8 @@ async function checkBadLinks(engine, tab, url, shared) {
     const text = await noticeOn(tab, `${engine.name}: the notice for ${what}`);
     log(`${engine.name}: ${what}: ${text.replace(/\s+/g, ' ').trim()}`);
     assert.match(text, reason, `${engine.name}: ${what}`);
+    await framesShown(tab, `${engine.name}: live frames after ${what}`);
   }
-  await framesShown(tab, `${engine.name}: live frames after the bad links`);
 }
 
 // The page's own host stops answering: it reloads from its service worker.
