@@ -511,16 +511,24 @@ async function anotherApp(page, site, url) {
   await page.evaluate(() => caches.open('another-app').then((cache) => cache.put('/elsewhere/data', new Response('kept'))));
 }
 
-// Build B: the same program with a visible marker in its page and the stamp
-// a new build's files give the worker.
-function publishB(site) {
-  const worker = fs.readFileSync(path.join(site, 'sw.js'), 'utf8');
-  const stamp = /const BUILD = '([0-9a-f]{16})';/.exec(worker);
+// The build's stamp in the site's worker.
+function stampOf(site) {
+  const stamp = /const BUILD = '([0-9a-f]{16})';/.exec(fs.readFileSync(path.join(site, 'sw.js'), 'utf8'));
   assert.ok(stamp, 'the service worker carries no build stamp');
-  fs.writeFileSync(path.join(site, 'sw.js'), worker.replace(stamp[1], 'b'.repeat(16)));
+  return stamp[1];
+}
+
+// Build B: the same program with a visible marker in its page, its worker
+// stamped by the build's own step. Resolves to the two stamps.
+function publishB(site) {
+  const a = stampOf(site);
   const page = fs.readFileSync(path.join(site, 'index.html'), 'utf8');
   fs.writeFileSync(path.join(site, 'index.html'), page.replace('<title>', '<meta name="nebla-test-build" content="B"><title>'));
-  return stamp[1];
+  const web = new URL('../../src/main/web/', import.meta.url).pathname;
+  execFileSync('cmake', [`-DSITE=${site}`, `-DTEMPLATE=${web}sw.js`, '-P', `${web}stamp_worker.cmake`]);
+  const b = stampOf(site);
+  assert.notEqual(b, a, 'a changed page gives the same worker');
+  return [a, b];
 }
 
 async function checkNewBuild(browser, siteDir, errors) {
@@ -532,13 +540,13 @@ async function checkNewBuild(browser, siteDir, errors) {
   await anotherApp(page, site, host.url);
   await page.goto(host.url);
   await waitUntil('build A in control', 40000, () => page.evaluate(() => navigator.serviceWorker.controller !== null));
-  const a = publishB(site);
+  const [a, b] = publishB(site);
   await page.goto(host.url);
   await waitUntil('frames of build B', 40000, () => backgroundShown(page, RAMP1_ENTRY1));
   assert.equal(await buildShown(page), 'B', 'the page still runs build A after B was published');
   const names = await waitUntil('the worker of build B in place', 40000, async () => {
     const now = await cacheNames(page);
-    return now.some((name) => name.endsWith(' ' + 'b'.repeat(16))) && !now.some((name) => name.endsWith(' ' + a)) && now;
+    return now.some((name) => name.endsWith(' ' + b)) && !now.some((name) => name.endsWith(' ' + a)) && now;
   });
   log(`build B runs; the origin's caches: ${names.join(', ')}`);
   assert.ok(names.includes('another-app'), "the worker deleted another application's cache");
