@@ -141,7 +141,8 @@ web: deps $(WEB)/build.ninja $(WEB_THREADS)/build.ninja
 	$(EMENV) cmake --build $(WEB_THREADS) -j $(JOBS)
 
 # The WebAssembly build shows the same frames as the native one, and the
-# page works in headless Chromium.
+# page works in headless Chromium, and its core in Firefox and WebKit
+# (WebKitWebDriver's MiniBrowser under an Xvfb of its own) too.
 test-web: web web-test-deps $(RELEASE)/build.ninja
 	cmake --build $(RELEASE) -j $(JOBS) --target nebla-capture
 	tests/web/same_frames.sh $(RELEASE)/tools/nebla-capture $(WEB)/tools/nebla-capture.js .

@@ -109,7 +109,10 @@ TEST(CaptureOptions, HelpWinsAndPngNeedsTheNativeBuild) {
   Parsed png = parse({"--png", "out"}, false);
   EXPECT_EQ(png.result, ParseResult::Refused);
   EXPECT_NE(png.message.find("--png"), std::string::npos);
-  EXPECT_EQ(parse({"--video", "v.mp4"}, false).result, ParseResult::Refused);
+  Parsed video = parse({"--video", "v.mp4"}, false);
+  EXPECT_EQ(video.result, ParseResult::Refused);
+  EXPECT_EQ(video.message,
+            "--video FILE: this build writes no PNG files or videos; the Linux build does");
 }
 
 TEST(CaptureOptions, AutopilotTakesAnyThirtyTwoBitSeedAndVersionAnswers) {

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <utility>
 
 #include "platform/headless/script.h"
 #include "platform/headless/session_recorder.h"
@@ -172,6 +173,25 @@ TEST(PlatformScript, ErrorsNameTheFileAndLine) {
     std::string error;
     EXPECT_FALSE(parseScript(c.text, "s", e, error)) << c.text;
     EXPECT_EQ(error, c.error);
+    EXPECT_TRUE(e.empty());
+  }
+}
+
+// A NUL ends a C string, so a reader handed one would see less of the file
+// than the capture tool does; the parser refuses it anywhere, even in a
+// comment, so that no two readers can disagree.
+TEST(PlatformScript, RefusesANulByteAnywhere) {
+  using namespace std::string_literals;
+  const std::pair<std::string, const char*> cases[] = {
+      {"0 mouse 1 2\n# about\0 the rest\n5 close\n"s, "s:2: a NUL byte (a script is plain text)"},
+      {"0 mouse 1 2\n\0"s, "s:2: a NUL byte (a script is plain text)"},
+      {"0 close\0\n"s, "s:1: a NUL byte (a script is plain text)"},
+  };
+  for (const auto& [text, message] : cases) {
+    std::vector<InputEvent> e;
+    std::string error;
+    EXPECT_FALSE(parseScript(text, "s", e, error)) << text.size();
+    EXPECT_EQ(error, message);
     EXPECT_TRUE(e.empty());
   }
 }

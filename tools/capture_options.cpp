@@ -123,8 +123,8 @@ bool applyValue(std::string_view arg, const std::string& value, bool filesBuilt,
     options.scale = n;
   } else if (arg == "--png" || arg == "--video") {
     if (!filesBuilt) {
-      message = "this build writes no PNG files or videos (" + std::string(arg) +
-                "); the Linux build does";
+      message = std::string(arg) + (arg == "--png" ? " DIR" : " FILE") +
+                ": this build writes no PNG files or videos; the Linux build does";
       return false;
     }
     if (arg == "--video" && !videoFormatOf(value)) {

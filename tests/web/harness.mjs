@@ -9,8 +9,10 @@ const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'applic
 
 // Serves dir on a free port of 127.0.0.1; resolves to { url, close }. With
 // isolated, every answer carries the headers that make the page
-// cross-origin isolated (as `make serve` sends them).
-export function serve(dir, { isolated = false } = {}) {
+// cross-origin isolated (as `make serve` sends them). With cacheSeconds,
+// browsers may keep the files that long without asking again, as many
+// hosts allow. close also drops open connections: the host is gone.
+export function serve(dir, { isolated = false, cacheSeconds = 0 } = {}) {
   const server = http.createServer((request, response) => {
     const name = decodeURIComponent(new URL(request.url, 'http://x').pathname);
     const file = path.join(path.resolve(dir), name.endsWith('/') ? name + 'index.html' : name);
@@ -18,14 +20,17 @@ export function serve(dir, { isolated = false } = {}) {
       response.writeHead(404).end();
       return;
     }
-    const headers = { 'Content-Type': TYPES[path.extname(file)] || 'application/octet-stream', 'Cache-Control': 'no-cache' };
+    const headers = { 'Content-Type': TYPES[path.extname(file)] || 'application/octet-stream', 'Cache-Control': cacheSeconds ? `max-age=${cacheSeconds}` : 'no-cache' };
     if (isolated) Object.assign(headers, { 'Cross-Origin-Opener-Policy': 'same-origin', 'Cross-Origin-Embedder-Policy': 'require-corp' });
     response.writeHead(200, headers);
     fs.createReadStream(file).pipe(response);
   });
   return new Promise((resolve) => {
     server.listen(0, '127.0.0.1', () =>
-      resolve({ url: `http://127.0.0.1:${server.address().port}/`, close: () => server.close() }));
+      resolve({ url: `http://127.0.0.1:${server.address().port}/`, close: () => {
+      server.close();
+      server.closeAllConnections();
+    } }));
   });
 }
 

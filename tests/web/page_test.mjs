@@ -1,27 +1,42 @@
-// End-to-end checks of the Nebla page in Debian's headless Chromium.
+// End-to-end checks of the Nebla page: in full in Debian's headless
+// Chromium, and its core in Firefox and WebKit too.
 //
-// On a desktop page: frames appear, a mouse drag leaves smoke under the
-// pointer, a touch hold draws the picture, key 3 greys the screen, D shows
-// the overlay, Escape plays the outro and offers to play again, and a
-// browser without WebAssembly gets a message instead of a blank page.
-// On a phone (390 x 844 at 3x with touch, upright and on its side): the
-// picture fills the width, the touch controls sit clear of it, and a
-// session driven by the controls records the same input as one driven by
-// the keys. A session played with touch and keys is saved, and its replays
-// natively, in the page from the file (one thread) and in the page from the
-// share link (a cross-origin isolated page, with the helper thread) give
-// one frame hash. A damaged script, a cut link and a 100 MB file each get a
-// message; the page reloads without a network. A session saved while it
-// runs ends there.
+// In Chromium, on a desktop page: frames appear, a mouse drag leaves smoke
+// under the pointer, a touch hold draws the picture, key 3 greys the
+// screen, D shows the overlay, Escape plays the outro and offers to play
+// again, and a browser without WebAssembly gets a message instead of a
+// blank page. On a phone (390 x 844 at 3x with touch, upright and on its
+// side): the picture fills the width, the touch controls sit clear of it,
+// and a session driven by the controls records the same input as one
+// driven by the keys. A session played with touch and keys is saved, and
+// its replays natively and in the page from the file give one frame hash.
+// A damaged script, a script with a NUL and a 100 MB file each get a
+// message; a session saved while it runs ends there. A recording stops at
+// its limit with a note and still replays from its link, and a session
+// too long for a link gets a message instead of one. A new build of the
+// site replaces the old one in a page kept offline, and leaves another
+// application's cache alone.
+//
+// In every engine (Chromium, Firefox, WebKit), on a cross-origin isolated
+// page: frames appear with the build the engine can run (the helper thread
+// only where there is SharedArrayBuffer), mouse buttons held when the page
+// loses focus are let go, the share link and a link at the length limit
+// replay to the native capture tool's hash, a cut link, a link with a NUL
+// and a link over the limit get their message, and the page reloads from
+// its service worker once its host is gone.
 //
 // Usage: node page_test.mjs SITE_DIR NATIVE_CAPTURE [SHOT_DIR]
+// NEBLA_ENGINES=chromium,firefox,webkit (the default) picks the engines the
+// core checks run in after Chromium's own.
 import { strict as assert } from 'node:assert';
-import { execFileSync } from 'node:child_process';
+import { execFileSync, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
+import zlib from 'node:zlib';
 import puppeteer from 'puppeteer-core';
-import { launchBrowser, serve, waitUntil } from './harness.mjs';
+import { chromium, firefox, webkit } from './engines.mjs';
+import { serve, waitUntil } from './harness.mjs';
 
 const IMAGE_W = 640;
 const IMAGE_H = 480;
@@ -32,6 +47,12 @@ const GREY_ENTRY1 = [2, 2, 2];
 const FREE = [6, 30, 458, 474].flatMap((y) => [4, 100, 320, 540, 635].map((x) => [x, y])).concat([[5, 150], [5, 300]]);
 const PHONE = { width: 390, height: 844, deviceScaleFactor: 3, isMobile: true, hasTouch: true };
 const PHONE_ON_SIDE = { ...PHONE, width: 844, height: 390, isLandscape: true };
+const DESKTOP = { width: 1280, height: 1024 };
+// The page's own limits (index.html, main.cpp): characters of a link's
+// packed session, and bytes of a recording.
+const LINK_LIMIT = 1000000;
+const SESSION_LIMIT = 3.5 * 1024 * 1024;
+const NUL_REASON = ':2: a NUL byte (a script is plain text)';
 
 const [siteDir, nativeCapture, shotDir = path.join(siteDir, '..', 'shots')] = process.argv.slice(2);
 fs.mkdirSync(shotDir, { recursive: true });
@@ -351,35 +372,58 @@ async function recordSession(browser, url, errors) {
   return { file, link };
 }
 
-async function replayHash(page, threads) {
+
+// What the native capture tool says of a script it refuses.
+function nativeRefusal(scriptText, name) {
+  const file = path.join(scratch, name);
+  fs.writeFileSync(file, scriptText);
+  const run = spawnSync(nativeCapture, ['--script', file, '--hash'], { encoding: 'utf8', timeout: 60000 });
+  assert.equal(run.status, 2, `the capture tool did not refuse ${name}`);
+  return run.stderr.slice(run.stderr.indexOf(file) + file.length).trim();
+}
+
+const packed = (text, level) => zlib.deflateSync(Buffer.from(text, 'utf8'), { level }).toString('base64url');
+
+// A script whose link is exactly LINK_LIMIT characters long: a comment fills
+// it out, packed without compression so that its length can be set.
+function linkAtLimit() {
+  const script = (n) => `0 mouse 320 240\n100 left down\n# ${'x'.repeat(n)}\n400 left up\n600 key down esc\n`;
+  let n = (LINK_LIMIT * 3) / 4 - 200;
+  for (let step = 64; step >= 1; step /= 2)
+    while (packed(script(n + step), 0).length <= LINK_LIMIT) n += step;
+  const text = script(n);
+  assert.equal(packed(text, 0).length, LINK_LIMIT, 'no script packs to a link of exactly the limit');
+  return { fragment: '#session=' + packed(text, 0), native: nativeHash(text, 'limit.script') };
+}
+
+// A script with a NUL in a comment, which a reader of C strings would cut
+// short there.
+const NUL_SCRIPT = '0 mouse 10 20\n# a note\0 and the rest\n100 left down\n900 left up\n1000 key down esc\n';
+
+// ---- Sessions, in Chromium.
+
+async function replayHash(page) {
   await waitUntil('the replay to start', 40000, () => page.evaluate(() => !document.getElementById('badge').hidden));
   const result = await waitUntil('the replay to end', 120000, () => page.evaluate(() => Module.replayResult), 500);
-  assert.equal(await page.evaluate(() => Module.threads), threads, threads ? 'no helper thread' : 'threads without isolation');
   return `frames ${result.frames} hash ${result.hash}`;
 }
 
-async function checkReplays(browser, url, isolatedUrl, session, errors) {
-  const native = nativeHash(fs.readFileSync(session.file, 'utf8'), 'native.script');
+async function checkFileReplay(browser, url, session, native, errors) {
   const page = await openPage(browser, url, PHONE, errors);
   const input = await page.$('#open-file');
   await Promise.all([page.waitForNavigation({ timeout: 30000 }), input.uploadFile(session.file)]);
-  const fromFile = await replayHash(page, false);
+  const fromFile = await replayHash(page);
+  assert.equal(await page.evaluate(() => Module.threads), false, 'threads without isolation');
   await shot(page, 'replay-ended');
   await page.close();
-  const link = await browser.newPage();
-  link.on('pageerror', (e) => errors.push(String(e)));
-  await link.goto(isolatedUrl + session.link.slice(session.link.indexOf('#')));
-  const fromLink = await replayHash(link, true);
-  await link.close();
-  log(`replays: native ${native}, page from the file (one thread) ${fromFile}, page from the link (helper thread) ${fromLink}`);
+  log(`replays: native ${native}, page from the file (one thread) ${fromFile}`);
   assert.equal(fromFile, native);
-  assert.equal(fromLink, native);
 }
 
-async function noticeAfter(page, what, action) {
+async function noticeAfter(page, what, action, timeoutMs = 15000) {
   await page.evaluate(() => document.getElementById('notice')?.setAttribute('hidden', ''));
   await action();
-  const text = await waitUntil(what, 15000, () => page.evaluate(() => {
+  const text = await waitUntil(what, timeoutMs, () => page.evaluate(() => {
     const notice = document.getElementById('notice');
     return notice && !notice.hidden && document.getElementById('notice-text').textContent;
   }));
@@ -387,73 +431,282 @@ async function noticeAfter(page, what, action) {
   return text;
 }
 
-async function checkBadInput(browser, url, link, errors) {
+async function checkBadFiles(browser, url, errors) {
   const page = await openPage(browser, url, PHONE, errors);
   const input = await page.$('#open-file');
   const damaged = path.join(scratch, 'damaged.script');
   fs.writeFileSync(damaged, '0 mouse 10 20\n100 left down\n90 key down z\n');
   assert.match(await noticeAfter(page, 'a damaged script', () => input.uploadFile(damaged)), /damaged\.script:3: /);
+  const nul = path.join(scratch, 'nul.script');
+  fs.writeFileSync(nul, NUL_SCRIPT);
+  const refused = await noticeAfter(page, 'a script with a NUL', () => input.uploadFile(nul));
+  assert.ok(refused.includes('nul.script' + NUL_REASON), 'the NUL was not refused as the capture tool refuses it');
+  assert.equal(nativeRefusal(NUL_SCRIPT, 'nul.script'), NUL_REASON);
   const huge = path.join(scratch, 'huge.script');
   fs.closeSync(fs.openSync(huge, 'w'));
   fs.truncateSync(huge, 100 * 1024 * 1024);
   assert.match(await noticeAfter(page, 'a 100 MB file', () => input.uploadFile(huge)), /too large/);
   await backgroundShown(page, RAMP1_ENTRY1);
   await page.close();
-  const cut = await browser.newPage();
-  cut.on('pageerror', (e) => errors.push(String(e)));
-  await cut.setViewport(PHONE);
-  const text = await noticeAfter(cut, 'a cut link', () => cut.goto(link.slice(0, link.length - 20)));
-  assert.match(text, /link's session cannot be replayed/);
-  await waitUntil('live frames after the cut link', 40000, () => backgroundShown(cut, RAMP1_ENTRY1));
-  await cut.close();
 }
 
-async function checkOffline(browser, url, errors) {
-  const page = await openPage(browser, url, PHONE, errors);
-  await page.evaluate(() => navigator.serviceWorker.ready);
-  await page.setOfflineMode(true);
-  await page.reload();
-  await waitUntil('frames without a network', 40000, () => backgroundShown(page, RAMP1_ENTRY1));
-  assert.ok(await page.evaluate(() => navigator.serviceWorker.controller !== null), 'not served by the service worker');
-  log('offline: the page reloaded and runs');
+// Fills the recording with pointer moves until the page notes that it is
+// full: at random over the picture (which packs to more than a link
+// holds), or along its rows (which packs small). Resolves to the note.
+async function fillSession(page, random) {
+  return noticeAfter(page, 'the full recording', () => page.evaluate(async (random) => {
+    const r = document.getElementById('screen').getBoundingClientRect();
+    let seed = 7;
+    const next = () => (seed = (seed * 1103515245 + 12345) % 2147483648) / 2147483648;
+    for (let i = 0; document.getElementById('notice').hidden && i < 400000; ++i) {
+      const [x, y] = random ? [next(), next()] : [(i % 600) / 640, ((i / 600) % 400) / 480];
+      document.dispatchEvent(new MouseEvent('mousemove', { bubbles: true, clientX: r.left + x * r.width, clientY: r.top + y * r.height }));
+      if (i % 20000 === 19999) await new Promise((done) => setTimeout(done, 100));
+    }
+  }, random));
+}
+
+// A recording stops at its limit with a note and ends with Escape there;
+// nothing after it is kept. A session of busy random moves packs too long
+// for a link and Share link says so; one that packs small gives a link
+// that replays as the capture tool replays the saved script. The full
+// recording is made in the threaded build, whose heap does not grow.
+async function checkSessionLimit(browser, url, isolatedUrl, errors) {
+  const busy = await openPage(browser, isolatedUrl, DESKTOP, errors);
+  assert.match(await fillSession(busy, true), /reached the 3.5 MB/);
+  const script = await sessionScript(busy);
+  assert.ok(script.length <= SESSION_LIMIT, `a recording of ${script.length} bytes`);
+  assert.match(script, /\n# the session reached its limit[^\n]*\n\d+ key down esc\n$/);
+  await busy.evaluate(() => document.dispatchEvent(new MouseEvent('mousemove', { bubbles: true, clientX: 3, clientY: 3 })));
+  await sleep(300);
+  assert.equal(await sessionScript(busy), script, 'the recording went on past its limit');
+  assert.match(await noticeAfter(busy, 'a session too long for a link', () => busy.click('#share'), 60000), /too long for a link/);
+  assert.ok(await busy.$eval('#sharing', (e) => e.hidden), 'a link the page would refuse was offered');
+  await busy.close();
+  const rows = await openPage(browser, url, DESKTOP, errors);
+  await fillSession(rows, false);
+  const full = await sessionScript(rows);
+  await rows.click('#share');
+  const link = await waitUntil('the share link', 10000, () => rows.$eval('#share-link', (e) => e.value));
+  await rows.close();
+  log(`a full recording of ${full.length} bytes packs into a link of ${link.length} characters`);
+  const replay = await browser.newPage();
+  await replay.goto(isolatedUrl + link.slice(link.indexOf('#')));
+  assert.equal(await replayHash(replay), nativeHash(full, 'full.script'), 'the full session replays otherwise');
+  await replay.close();
+}
+
+// ---- A new build of the site, in Chromium: the host lets browsers keep
+// its files for an hour, so a page that went through the HTTP cache would
+// mix or keep the old build.
+
+const cacheNames = (page) => page.evaluate(() => caches.keys());
+const buildShown = (page) => page.evaluate(() => document.querySelector('meta[name="nebla-test-build"]')?.content || 'A');
+
+// Another application on the same host, with data of its own offline.
+async function anotherApp(page, site, url) {
+  fs.mkdirSync(path.join(site, 'elsewhere'));
+  fs.writeFileSync(path.join(site, 'elsewhere', 'index.html'), '<!doctype html><title>Another application</title>');
+  await page.goto(url + 'elsewhere/');
+  await page.evaluate(() => caches.open('another-app').then((cache) => cache.put('/elsewhere/data', new Response('kept'))));
+}
+
+// The build's stamp in the site's worker.
+function stampOf(site) {
+  const stamp = /const BUILD = '([0-9a-f]{16})';/.exec(fs.readFileSync(path.join(site, 'sw.js'), 'utf8'));
+  assert.ok(stamp, 'the service worker carries no build stamp');
+  return stamp[1];
+}
+
+// Build B: the same program with a visible marker in its page, its worker
+// stamped by the build's own step. Resolves to the two stamps.
+function publishB(site) {
+  const a = stampOf(site);
+  const page = fs.readFileSync(path.join(site, 'index.html'), 'utf8');
+  fs.writeFileSync(path.join(site, 'index.html'), page.replace('<title>', '<meta name="nebla-test-build" content="B"><title>'));
+  const web = new URL('../../src/main/web/', import.meta.url).pathname;
+  execFileSync('cmake', [`-DSITE=${site}`, `-DTEMPLATE=${web}sw.js`, '-P', `${web}stamp_worker.cmake`]);
+  const b = stampOf(site);
+  assert.notEqual(b, a, 'a changed page gives the same worker');
+  return [a, b];
+}
+
+async function checkNewBuild(browser, siteDir, errors) {
+  const site = path.join(scratch, 'site');
+  fs.cpSync(siteDir, site, { recursive: true });
+  const host = await serve(site, { cacheSeconds: 3600 });
+  const page = await browser.newPage();
+  page.on('pageerror', (e) => errors.push(String(e)));
+  await anotherApp(page, site, host.url);
+  await page.goto(host.url);
+  await waitUntil('build A in control', 40000, () => page.evaluate(() => navigator.serviceWorker.controller !== null));
+  const [a, b] = publishB(site);
+  await page.goto(host.url);
+  await waitUntil('frames of build B', 40000, () => backgroundShown(page, RAMP1_ENTRY1));
+  assert.equal(await buildShown(page), 'B', 'the page still runs build A after B was published');
+  const names = await waitUntil('the worker of build B in place', 40000, async () => {
+    const now = await cacheNames(page);
+    return now.some((name) => name.endsWith(' ' + b)) && !now.some((name) => name.endsWith(' ' + a)) && now;
+  });
+  log(`build B runs; the origin's caches: ${names.join(', ')}`);
+  assert.ok(names.includes('another-app'), "the worker deleted another application's cache");
+  host.close();
+  await page.goto(host.url);
+  await waitUntil('frames of build B offline', 40000, () => backgroundShown(page, RAMP1_ENTRY1));
+  assert.equal(await buildShown(page), 'B', 'offline, the page runs another build than B');
   await page.close();
 }
 
-const server = await serve(siteDir);
-const isolated = await serve(siteDir, { isolated: true });
-const browser = await launchBrowser(puppeteer);
-const started = Date.now();
-const errors = [];
-let failed = false;
-try {
-  const page = await openPage(browser, server.url, { width: 1280, height: 1024, hasTouch: false }, errors);
+// ---- Every engine, through engines.mjs.
+
+// The colours at the free places, read in the page.
+const freeColours = (tab) => tab.evaluate((points) => {
+  const data = document.getElementById('screen').getContext('2d').getImageData(0, 0, 640, 480).data;
+  return points.map(([x, y]) => Array.from(data.slice((y * 640 + x) * 4, (y * 640 + x) * 4 + 3)));
+}, FREE);
+
+const framesShown = (tab, what) => waitUntil(what, 40000, async () =>
+  (await freeColours(tab)).filter((c) => same(c, RAMP1_ENTRY1)).length >= FREE.length - 2);
+
+const visit = async (tab, url) => {
+  await tab.goto('about:blank');
+  await tab.goto(url);
+};
+
+const noticeOn = (tab, what) => waitUntil(what, 20000, () => tab.evaluate(() => {
+  const notice = document.getElementById('notice');
+  return notice && !notice.hidden && document.getElementById('notice-text').textContent;
+}));
+
+// Both buttons held when the page loses focus are let go before the loss
+// is recorded, as keys are, so no spray goes on after the return.
+async function checkFocusLetsGo(engine, tab) {
+  const script = await tab.evaluate(async () => {
+    const canvas = document.getElementById('screen');
+    const r = canvas.getBoundingClientRect();
+    const at = { bubbles: true, clientX: r.left + r.width / 2, clientY: r.top + r.height / 2 };
+    canvas.dispatchEvent(new MouseEvent('mousedown', { ...at, button: 0 }));
+    canvas.dispatchEvent(new MouseEvent('mousedown', { ...at, button: 2 }));
+    window.dispatchEvent(new FocusEvent('blur'));
+    window.dispatchEvent(new FocusEvent('focus'));
+    await new Promise((done) => setTimeout(done, 500));
+    return Module.UTF8ToString(Module._nebla_session_script());
+  });
+  const events = script.split('\n').map((line) => line.replace(/^\d+\s+/, '')).filter((e) => /^(left|right|focus) /.test(e));
+  assert.deepEqual(events.slice(events.indexOf('left down')),
+                   ['left down', 'right down', 'left up', 'right up', 'focus lost', 'focus gained'],
+                   `${engine.name}: buttons stay held after the page lost focus`);
+  log(`${engine.name}: both buttons were let go when the page lost focus`);
+}
+
+async function checkLinkReplay(engine, tab, url, fragment, native, what) {
+  await visit(tab, url + fragment);
+  await waitUntil(`${engine.name}: ${what} to start`, 40000, () => tab.evaluate(() => !document.getElementById('badge').hidden));
+  const result = await waitUntil(`${engine.name}: ${what} to end`, 120000, () => tab.evaluate(() => Module.replayResult || null), 500);
+  const got = `frames ${result.frames} hash ${result.hash}`;
+  log(`${engine.name}: ${what} replays to ${got}; natively ${native}`);
+  assert.equal(got, native, `${engine.name}: ${what}`);
+}
+
+async function checkBadLinks(engine, tab, url, shared) {
+  const cases = [
+    ['a cut link', shared.link.slice(shared.link.indexOf('#'), -20), /link's session cannot be replayed/],
+    ['a link with a NUL', '#session=' + packed(NUL_SCRIPT, 9), new RegExp('link' + NUL_REASON.replace(/[()]/g, '\\$&'))],
+    ['a link over the limit', shared.limit.fragment + 'A', /too long for a session/],
+  ];
+  for (const [what, fragment, reason] of cases) {
+    await visit(tab, url + fragment);
+    const text = await noticeOn(tab, `${engine.name}: the notice for ${what}`);
+    log(`${engine.name}: ${what}: ${text.replace(/\s+/g, ' ').trim()}`);
+    assert.match(text, reason, `${engine.name}: ${what}`);
+    await framesShown(tab, `${engine.name}: live frames after ${what}`);
+  }
+}
+
+// The page's own host stops answering: it reloads from its service worker.
+async function checkOffline(engine, siteDir) {
+  const host = await serve(siteDir, { isolated: true });
+  const tab = await engine.open(host.url, DESKTOP, { quiet: true });
+  await framesShown(tab, `${engine.name}: frames before going offline`);
+  await waitUntil(`${engine.name}: the service worker in control`, 40000,
+                  () => tab.evaluate(() => navigator.serviceWorker.controller !== null));
+  host.close();
+  await visit(tab, host.url);
+  await framesShown(tab, `${engine.name}: frames without the host`);
+  assert.ok(await tab.evaluate(() => navigator.serviceWorker.controller !== null), `${engine.name}: not from the worker`);
+  log(`${engine.name}: reloaded without its host`);
+  await tab.close();
+}
+
+async function checkEngine(engine, url, siteDir, shared) {
+  const started = Date.now();
+  const tab = await engine.open(url, DESKTOP);
+  await framesShown(tab, `${engine.name}: frames`);
+  assert.equal(await tab.evaluate(() => Module.threads), engine.threads, `${engine.name}: the wrong build`);
+  await checkFocusLetsGo(engine, tab);
+  await checkLinkReplay(engine, tab, url, shared.link.slice(shared.link.indexOf('#')), shared.native, 'the shared link');
+  await checkLinkReplay(engine, tab, url, shared.limit.fragment, shared.limit.native, `a link of ${LINK_LIMIT} characters`);
+  await checkBadLinks(engine, tab, url, shared);
+  await tab.close();
+  await checkOffline(engine, siteDir);
+  log(`${engine.name}: the core checks passed in ${((Date.now() - started) / 1000).toFixed(0)} s (threads: ${engine.threads})`);
+}
+
+// ---- The whole test.
+
+async function checkChromium(browser, urls, errors) {
+  const page = await openPage(browser, urls.plain, DESKTOP, errors);
   await shot(page, 'frames');
   await checkLayout(page);
   await page.keyboard.press('KeyT'); // the writer stops, so letters stay out of the samples
   await checkSmoke(page);
-  await page.setViewport({ width: 1280, height: 1024, hasTouch: true });
+  await page.setViewport({ ...DESKTOP, hasTouch: true });
   await checkTouchPicture(page);
   await checkGrey(page);
   await checkOverlay(page);
   await checkQuit(page);
   await page.close();
-  await checkNoWebAssembly(browser, server.url);
-  const phone = await openPage(browser, server.url, PHONE, errors);
-  await phone.keyboard.press('KeyT'); // the writer stops, so letters stay out of the samples
+  await checkNoWebAssembly(browser, urls.plain);
+  const phone = await openPage(browser, urls.plain, PHONE, errors);
+  await phone.keyboard.press('KeyT');
   await checkPhoneLayout(phone);
   await phone.close();
-  await checkControlsMatchKeys(browser, server.url, errors);
-  const session = await recordSession(browser, server.url, errors);
-  await checkReplays(browser, server.url, isolated.url, session, errors);
-  await checkBadInput(browser, server.url, session.link, errors);
-  await checkOffline(browser, server.url, errors);
+  await checkControlsMatchKeys(browser, urls.plain, errors);
+  const session = await recordSession(browser, urls.plain, errors);
+  const native = nativeHash(fs.readFileSync(session.file, 'utf8'), 'native.script');
+  await checkFileReplay(browser, urls.plain, session, native, errors);
+  await checkBadFiles(browser, urls.plain, errors);
+  await checkSessionLimit(browser, urls.plain, urls.isolated, errors);
+  await checkNewBuild(browser, siteDir, errors);
+  return { link: session.link, native };
+}
+
+const server = await serve(siteDir);
+const isolated = await serve(siteDir, { isolated: true });
+const urls = { plain: server.url, isolated: isolated.url };
+const started = Date.now();
+const errors = [];
+const only = process.env.NEBLA_ENGINES ? process.env.NEBLA_ENGINES.split(',') : ['chromium', 'firefox', 'webkit'];
+let engine = null;
+let failed = false;
+try {
+  engine = await chromium(puppeteer, errors);
+  const shared = { ...(await checkChromium(engine.browser, urls, errors)), limit: linkAtLimit() };
+  for (const name of only) {
+    if (name !== 'chromium') {
+      await engine.close();
+      engine = null;
+      engine = await (name === 'firefox' ? firefox(puppeteer, errors) : webkit());
+    }
+    await checkEngine(engine, urls.isolated, siteDir, shared);
+  }
   assert.deepEqual(errors, [], 'errors on the page');
   log(`all checks passed in ${((Date.now() - started) / 1000).toFixed(0)} s`);
 } catch (error) {
   failed = true;
   console.error('[web] FAILED: ' + (error.stack || error));
 } finally {
-  await browser.close();
+  if (engine) await engine.close().catch(() => {});
   server.close();
   isolated.close();
   fs.rmSync(scratch, { recursive: true, force: true });

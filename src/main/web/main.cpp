@@ -7,7 +7,9 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/entry.h"
@@ -20,14 +22,17 @@
 #include "platform/web/web_backend.h"
 
 // The page side (index.html): the script to replay, if any, as a string on
-// the heap the program frees, and its name for messages.
-EM_JS(char*, jsTakeReplay, (), {
+// the heap the program frees, with its length in bytes (a NUL in it must
+// reach the parser), and its name for messages.
+EM_JS(char*, jsTakeReplay, (int* length), {
   const replay = Module.replay;
   Module.replay = null;
   if (!replay) return 0;
   const size = lengthBytesUTF8(replay.text) + 1;
   const text = _malloc(size);
-  if (text) stringToUTF8(replay.text, text, size);
+  if (!text) return 0;
+  stringToUTF8(replay.text, text, size);
+  HEAP32[length >> 2] = size - 1;
   return text;
 });
 EM_JS(char*, jsReplayName, (), {
@@ -42,6 +47,7 @@ EM_JS(void, jsReplayStarted, (), { Module.replayStarted(); });
 EM_JS(void, jsReplayEnded, (int frames, const char* hash),
       { Module.replayEnded(frames, UTF8ToString(hash)); });
 EM_JS(void, jsProgramEnded, (int status), { Module.programEnded(status); });
+EM_JS(void, jsSessionFull, (int limit), { Module.sessionFull(limit); });
 
 namespace {
 
@@ -49,27 +55,60 @@ using namespace nebla;
 
 constexpr const char* kCanvas = "#screen";
 
-// The live session's input as a script, and whether the program still runs.
+// The longest recording, 3.5 MB: with its closing lines it stays under
+// the 4 MB the page opens as a file or a link, and the threaded build's
+// fixed heap holds it and the copies made to save or share it with room.
+constexpr std::size_t kSessionLimit = 7 * 512 * 1024;
+// Room kept below the limit for the lines that end a full session.
+constexpr std::size_t kClosingRoom = 256;
+
+// The live session's input as a script, whether the program still runs,
+// and whether the recording stopped at the limit (it then ends with Escape).
 std::string sessionText;
 bool sessionRunning = false;
+bool sessionFull = false;
 platform::web::WebBackend* liveBackend = nullptr;
 
-std::string takeString(char* text) {
-  std::string out = text != nullptr ? text : "";
+std::string takeString(char* text, std::size_t length) {
+  std::string out = text != nullptr ? std::string(text, length) : "";
   std::free(text);
   return out;
+}
+
+std::string takeString(char* text) {
+  return takeString(text, text != nullptr ? std::strlen(text) : 0);
+}
+
+// Escape held at this moment, so that a replay ends where the recording did
+// rather than playing on without input to the replay's time limit.
+std::string escapeNow(const char* why) {
+  platform::InputEvent escape{platform::InputEvent::Kind::KeyDown, platform::VK_ESCAPE, 0, 0,
+                              liveBackend->now()};
+  return std::string("# ") + why + ": Escape ends the replay\n" +
+         platform::headless::formatScriptEvent(escape) + "\n";
+}
+
+// Takes the recorder's text until the session reaches its limit; there it
+// closes the script, tells the page and refuses everything after.
+bool keepSessionText(const std::string& text) {
+  if (sessionFull) return false;
+  if (sessionText.size() + text.size() + kClosingRoom <= kSessionLimit) {
+    sessionText += text;
+    return true;
+  }
+  sessionFull = true;
+  sessionText += escapeNow("the session reached its limit here, so its recording stopped");
+  jsSessionFull(static_cast<int>(kSessionLimit));
+  return false;
 }
 
 int runLive() {
   platform::web::WebBackend backend(kCanvas);
   platform::headless::SessionRecorder recorder;
-  recorder.start([](const std::string& text) {
-    sessionText += text;
-    return true;
-  });
+  liveBackend = &backend;
+  recorder.start(keepSessionText);
   platform::setInputObserver([&recorder](const platform::InputEvent& e) { recorder.record(e); });
   platform::setBackend(&backend);
-  liveBackend = &backend;
   sessionRunning = true;
   int status = app::WinMain(platform::GetModuleHandleA(nullptr), nullptr, nullptr, 0);
   sessionRunning = false;
@@ -96,27 +135,25 @@ int runReplay(std::vector<platform::InputEvent> events) {
 }  // namespace
 
 // The recorded session so far. While the program still runs, the script
-// ends with Escape held at this moment, so that its replay ends where it
-// was saved rather than playing on to the replay's time limit.
+// ends with Escape held at this moment (a full session already ends so).
 extern "C" EMSCRIPTEN_KEEPALIVE const char* nebla_session_script() {
   static std::string script;
   script = sessionText;
-  if (sessionRunning && liveBackend != nullptr) {
-    platform::InputEvent escape{platform::InputEvent::Kind::KeyDown, platform::VK_ESCAPE, 0, 0,
-                                liveBackend->now()};
-    script += "# saved here while the session ran: Escape ends the replay\n";
-    script += platform::headless::formatScriptEvent(escape) + "\n";
-  }
+  if (sessionRunning && !sessionFull && liveBackend != nullptr)
+    script += escapeNow("saved here while the session ran");
   return script.c_str();
 }
 
-// Checks a script with the program's own parser: an empty string when it
-// can be replayed, else "NAME:LINE: reason".
-extern "C" EMSCRIPTEN_KEEPALIVE const char* nebla_check_script(const char* text, const char* name) {
+// Checks length bytes of script text (a NUL among them included) with the
+// program's own parser: an empty string when it can be replayed, else
+// "NAME:LINE: reason".
+extern "C" EMSCRIPTEN_KEEPALIVE const char* nebla_check_script(const char* text, int length,
+                                                               const char* name) {
   static std::string error;
   std::vector<platform::InputEvent> events;
   error.clear();
-  platform::headless::parseScript(text, name, events, error);
+  platform::headless::parseScript(std::string_view(text, static_cast<std::size_t>(length)), name,
+                                  events, error);
   return error.c_str();
 }
 
@@ -127,8 +164,9 @@ int main() {
   particles::HelperThread::setEnabled(true);
 #endif
   int status = 0;
-  if (char* replay = jsTakeReplay()) {
-    std::string text = takeString(replay);
+  int length = 0;
+  if (char* replay = jsTakeReplay(&length)) {
+    std::string text = takeString(replay, static_cast<std::size_t>(length));
     std::string name = takeString(jsReplayName());
     std::vector<platform::InputEvent> events;
     std::string error;

@@ -98,6 +98,17 @@ std::string readLine(std::string_view line, DWORD previous, InputEvent& e) {
   return readEvent(w, e);
 }
 
+// A line as it stands in the text, comment and all; blank when it holds no
+// event. The NUL is looked for before the comment is cut off: a page hands
+// the parser the whole text with its length, where a C string would end at
+// the NUL, so a NUL anywhere is refused and every reader of a script agrees.
+std::string readWholeLine(std::string_view line, DWORD previous, InputEvent& e, bool& blank) {
+  if (line.find('\0') != std::string_view::npos) return "a NUL byte (a script is plain text)";
+  line = line.substr(0, line.find('#'));
+  blank = line.find_first_not_of(" \t\r") == std::string_view::npos;
+  return blank ? "" : readLine(line, previous, e);
+}
+
 }  // namespace
 
 std::string quoted(std::string_view word) {
@@ -162,15 +173,15 @@ bool parseScript(std::string_view text, std::string_view fileName, std::vector<I
     std::string_view line = text.substr(at, end - at);
     at = end + 1;
     ++lineNumber;
-    line = line.substr(0, line.find('#'));
-    if (line.find_first_not_of(" \t\r") == std::string_view::npos) continue;
     InputEvent e;
-    std::string reason = readLine(line, previous, e);
+    bool blank = false;
+    std::string reason = readWholeLine(line, previous, e, blank);
     if (!reason.empty()) {
       error = std::string(fileName) + ":" + std::to_string(lineNumber) + ": " + reason;
       events.clear();
       return false;
     }
+    if (blank) continue;
     previous = e.time;
     events.push_back(e);
   }

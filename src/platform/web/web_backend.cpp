@@ -281,11 +281,14 @@ void WebBackend::checkLongPress() {
   press(InputEvent::Kind::RightDown);
 }
 
-// Keys held while the page loses focus never report their release.
+// Keys, buttons and fingers held while the page loses focus never report
+// their release (it happens in another window), so they are let go here.
 void WebBackend::onFocus(bool gained) {
   if (!gained) {
     held_.clear();
     releasing_.clear();
+    touch_ = {};
+    releaseButtons();
   }
   push(gained ? InputEvent::Kind::FocusGained : InputEvent::Kind::FocusLost);
 }
