@@ -17,7 +17,7 @@ namespace {
 constexpr const char* kOptionsText =
     "usage: nebla-capture [options]\n"
     "Runs Nebla headless and captures what it shows.\n"
-    "  --script FILE       timed input events (see README); without it, no input\n"
+    "  --script FILE       timed input events (nebla-capture(1) gives the format); without it, no input\n"
     "  --frames N          after N frame steps Escape is held, so the run ends normally\n"
     "  --seconds S         hold Escape after S seconds of virtual time (default %u\n"
     "                      when neither --frames nor --seconds is given)\n"

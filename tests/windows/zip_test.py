@@ -1,5 +1,5 @@
 """nebla-windows.zip holds, in its folder, the three programs, the README
-and the licence (the text of LICENSE).
+with the Windows guide it links to, and the licence (the text of LICENSE).
 
 usage: zip_test.py ZIP SOURCE_DIR
 """
@@ -11,7 +11,7 @@ with zipfile.ZipFile(archive) as z:
     names = sorted(n for n in z.namelist() if not n.endswith("/"))
     licence = z.read("nebla-windows/LICENSE.txt") if "nebla-windows/LICENSE.txt" in names else b""
 expected = sorted("nebla-windows/" + n for n in
-                  ["nebla.exe", "Nebla.scr", "nebla-capture.exe", "README.md", "LICENSE.txt"])
+                  ["nebla.exe", "Nebla.scr", "nebla-capture.exe", "README.md", "docs/windows.md", "LICENSE.txt"])
 failures = []
 if names != expected:
     failures.append(f"the zip holds {names}, not {expected}")
