@@ -31,6 +31,28 @@ err=$("$capture" --script bad.script 2>&1 >/dev/null)
 case "$err" in *bad.script:2:*) pass ;; *) fail "no FILE:LINE in: $err" ;; esac
 [ ! -e Nebla.log ] && pass || fail "nothing should run for a bad script"
 
+# --text: a text that is not UTF-8 or cannot be read is refused before
+# anything runs; a good one is spelt instead of the built-in text, from a
+# file or standard input alike, and the characters it has no glyph for are
+# named once. A run without --text keeps its golden frames.
+printf 'caf\351\n' > latin1.txt
+err=$("$capture" --frames 3 --text latin1.txt 2>&1 >/dev/null)
+[ $? -eq 2 ] && pass || fail "a text that is not UTF-8 should give status 2"
+[ "$err" = "nebla-capture: latin1.txt: not UTF-8 (line 1)" ] && pass || fail "not told why: $err"
+"$capture" --frames 3 --text no-such.txt >/dev/null 2>&1
+[ $? -eq 2 ] && pass || fail "a missing text should give status 2"
+[ ! -e Nebla.log ] && pass || fail "nothing should run for a refused text"
+printf 'Snow \342\230\203, and \342\230\203 \342\202\254!\n' > words.txt
+err=$("$capture" --frames 80 --hash --text words.txt 2>&1 >words.hash)
+[ $? -eq 0 ] && pass || fail "a run with --text should exit 0"
+[ "$err" = "$(printf 'nebla-capture: no glyph for: \342\230\203 \342\202\254 (left empty)')" ] && pass || fail "the characters without a glyph are not named once: $err"
+out=$("$capture" --frames 80 --hash --text - <words.txt 2>/dev/null)
+[ "$out" = "$(cat words.hash)" ] && pass || fail "--text - should spell standard input: $out"
+out=$("$capture" --frames 80 --hash)
+[ "$out" = "frames 172 hash ae433b705c48e998" ] && pass || fail "the built-in text's frames changed: $out"
+[ "$out" != "$(cat words.hash)" ] && pass || fail "--text made no difference"
+rm -f Nebla.log
+
 out=$("$capture" --frames 3 --hash) && pass || fail "a good run should exit 0"
 case "$out" in "frames "*" hash "*) pass ;; *) fail "no hash line in: $out" ;; esac
 [ -f Nebla.log ] && [ ! -s Nebla.log ] && pass || fail "a good run leaves an empty Nebla.log"

@@ -27,11 +27,12 @@ Parsed parse(std::initializer_list<const char*> args, bool filesBuilt = true) {
 }
 
 TEST(CaptureOptions, TakesEveryOptionWithItsValue) {
-  Parsed p =
-      parse({"--script", "s.txt", "--frames", "4294967295", "--seconds", "1.0005", "--png", "out",
-             "--every", "3", "--hash", "--time", "--fail", "Lock#2=5", "--fail", "Flip"});
+  Parsed p = parse({"--script", "s.txt", "--text", "-", "--frames", "4294967295", "--seconds",
+                    "1.0005", "--png", "out", "--every", "3", "--hash", "--time", "--fail",
+                    "Lock#2=5", "--fail", "Flip"});
   ASSERT_EQ(p.result, ParseResult::Run) << p.message;
   EXPECT_EQ(p.options.script, "s.txt");
+  EXPECT_EQ(p.options.text, "-");
   EXPECT_EQ(p.options.frames, 4294967295u);
   EXPECT_EQ(p.options.limitMs, 1001u) << "seconds round up to whole milliseconds";
   EXPECT_EQ(p.options.pngDir, "out");

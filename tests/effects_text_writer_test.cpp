@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "state/application.h"
 #include "app_harness.h"
 #include "effects/scroll_text.h"
 #include "effects/text_writer.h"
+#include "state/application.h"
 
 namespace nebla::testing {
 namespace {
@@ -21,17 +21,13 @@ using effects::textWriter;
 // each written glyph launches exactly one particle.
 class EffectsTextWriter : public LiveApp {
  protected:
-  std::string ownText;
   void SetUp() override {
     LiveApp::SetUp();
     auto* strip = app->fontBuffer;
     std::fill_n(strip->pixels(), strip->pitch() * strip->height(), 2);
     for (int glyph = 0; glyph < 47; ++glyph) strip->pixels()[glyph * 16] = 40;
   }
-  void useText(std::string text) {
-    ownText = std::move(text);
-    effects::useTextForTest(ownText.c_str());
-  }
+  void useText(std::string text) { effects::spellText(std::move(text)); }
   void steps(int n) {
     for (int i = 0; i < n; ++i) textWriter.writeStep(*app);
   }

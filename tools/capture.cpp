@@ -13,6 +13,8 @@
 
 #include "app/entry.h"
 #include "capture_options.h"
+#include "effects/text_writer.h"
+#include "effects/user_text.h"
 #include "host.h"
 #include "particles/helper_thread.h"
 #include "platform/fault.h"
@@ -261,8 +263,24 @@ void printSummary(const CaptureOptions& options, const Recorder& recorder, doubl
   }
 }
 
-// The command line and the script; an exit status when the run must not
-// start (0 after --help).
+// The user's text, laid out before the run, for the writer to spell; the
+// characters it has no glyph for are named once.
+bool spellUserText(const std::string& path) {
+  effects::UserText text;
+  std::string message;
+  if (!effects::loadUserText(path, text, message)) {
+    std::fprintf(stderr, "nebla-capture: %s\n", message.c_str());
+    return false;
+  }
+  if (!text.unmapped.empty())
+    std::fprintf(stderr, "nebla-capture: no glyph for: %s (left empty)\n",
+                 effects::describeUnmapped(text.unmapped).c_str());
+  effects::spellText(std::move(text.pages));
+  return true;
+}
+
+// The command line, the script and the text; an exit status when the run
+// must not start (0 after --help).
 std::optional<int> readInput(int argc, char** argv, CaptureOptions& options,
                              std::vector<platform::InputEvent>& events) {
   std::string error;
@@ -282,6 +300,7 @@ std::optional<int> readInput(int argc, char** argv, CaptureOptions& options,
     std::fprintf(stderr, "%s\n", error.c_str());
     return tools::kExitRefused;
   }
+  if (!options.text.empty() && !spellUserText(options.text)) return tools::kExitRefused;
   if (!options.pngDir.empty() && !prepareDirectory(options.pngDir)) return tools::kExitRefused;
   return std::nullopt;
 }

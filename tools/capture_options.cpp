@@ -17,7 +17,10 @@ namespace {
 constexpr const char* kOptionsText =
     "usage: nebla-capture [options]\n"
     "Runs Nebla headless and captures what it shows.\n"
-    "  --script FILE       timed input events (nebla-capture(1) gives the format); without it, no input\n"
+    "  --script FILE       timed input events (nebla-capture(1) gives the format); without it, no "
+    "input\n"
+    "  --text FILE         the text writer spells FILE (UTF-8, - for standard input)\n"
+    "                      instead of its own text\n"
     "  --frames N          after N frame steps Escape is held, so the run ends normally\n"
     "  --seconds S         hold Escape after S seconds of virtual time (default %u\n"
     "                      when neither --frames nor --seconds is given)\n"
@@ -47,7 +50,7 @@ constexpr const char* kOptionsText =
 }  // namespace
 
 std::string captureUsage() {
-  char text[2048];
+  char text[4096];
   std::snprintf(text, sizeof text, kOptionsText, kDefaultLimitSeconds,
                 static_cast<unsigned>(platform::headless::kStallMs / 1000), kExitDone, kExitFailed,
                 kExitRefused, kExitShort, kExitGivenUp, kStuckSeconds, kEndingSeconds);
@@ -98,9 +101,9 @@ std::string knownCalls() {
 }
 
 bool takesValue(std::string_view arg) {
-  return arg == "--script" || arg == "--frames" || arg == "--seconds" || arg == "--png" ||
-         arg == "--every" || arg == "--fail" || arg == "--video" || arg == "--scale" ||
-         arg == "--record" || arg == "--autopilot";
+  return arg == "--script" || arg == "--text" || arg == "--frames" || arg == "--seconds" ||
+         arg == "--png" || arg == "--every" || arg == "--fail" || arg == "--video" ||
+         arg == "--scale" || arg == "--record" || arg == "--autopilot";
 }
 
 // One option with its value; false with a reason in message.
@@ -109,8 +112,8 @@ bool applyValue(std::string_view arg, const std::string& value, bool filesBuilt,
   std::uint32_t n = 0;
   platform::FaultRule rule;
   bool good = !value.empty();
-  if (arg == "--script") {
-    options.script = value;
+  if (arg == "--script" || arg == "--text") {
+    (arg == "--script" ? options.script : options.text) = value;
   } else if (arg == "--frames" && (good = parseCount(value, n))) {
     options.frames = n;
   } else if (arg == "--seconds" && (good = parseSeconds(value, n))) {

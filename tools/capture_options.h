@@ -32,6 +32,7 @@ constexpr std::uint32_t kEndingSeconds = 60;
 
 struct CaptureOptions {
   std::string script;
+  std::string text;  // --text FILE: the writer spells this file ("-": standard input)
   std::optional<std::uint32_t> frames;
   std::optional<std::uint32_t> limitMs;  // --seconds, in milliseconds
   std::string pngDir;

@@ -2,10 +2,11 @@
 // and turning the page. Spaces cost no frame; every other byte costs one.
 #include "effects/text_writer.h"
 
-#include <cstring>
+#include <string>
+#include <utility>
 
-#include "state/application.h"
 #include "effects/scroll_text.h"
+#include "state/application.h"
 
 namespace nebla::effects {
 
@@ -15,7 +16,9 @@ namespace {
 
 constexpr std::int32_t kWaitFrames = 90;
 
-// The text being spelt: the built-in one, or a test's own.
+// The text being spelt: the built-in one, or the one given to spellText,
+// kept here so that its bytes stay put for the whole run.
+std::string ownText;
 const char* text = ScrollText;
 std::size_t textLength = kScrollTextLength;
 
@@ -82,15 +85,17 @@ void TextWriter::writeStep(state::Application& app) {
   writeNext(*this, app, grid);
 }
 
-void resetTextWriterForTest() {
-  textWriter = TextWriter{};
-  text = ScrollText;
-  textLength = kScrollTextLength;
+void spellText(std::string given) {
+  ownText = std::move(given);
+  text = ownText.c_str();
+  textLength = ownText.size();
 }
 
-void useTextForTest(const char* ownText) {
-  text = ownText;
-  textLength = std::strlen(ownText);
+void resetTextWriterForTest() {
+  textWriter = TextWriter{};
+  ownText.clear();
+  text = ScrollText;
+  textLength = kScrollTextLength;
 }
 
 }  // namespace nebla::effects

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace nebla::state {
 class Application;
@@ -27,7 +28,8 @@ class TextWriter {
   // The writer hands over one character of the page with the top-left
   // screen corner of its cell and the page count; particles fly onto the
   // glyph's ink and burn it into the text layer.
-  void emitGlyph(state::Application& app, char c, std::int32_t x, std::int32_t y, std::int32_t page);
+  void emitGlyph(state::Application& app, char c, std::int32_t x, std::int32_t y,
+                 std::int32_t page);
 
   // The writer wipes a full page with this: restart once when the page is
   // full, then once per frame after the wait. True while columns remain.
@@ -37,12 +39,13 @@ class TextWriter {
 // The one writer; it lives for the whole run and is never re-initialised.
 extern TextWriter textWriter;
 
+// The writer spells text instead of the built-in one. Meant for before the
+// run: the page in progress is not moved. A laid-out user text is whole
+// pages; a shorter last page ends early, as the writer's step allows.
+void spellText(std::string text);
+
 // Tests run many programs in one process: back to the start values and to
 // the built-in text.
 void resetTextWriterForTest();
-
-// Tests let the writer spell a text of their own (NUL-terminated; it must
-// outlive its use) until the next reset.
-void useTextForTest(const char* text);
 
 }  // namespace nebla::effects

@@ -16,10 +16,13 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "app/entry.h"
 #include "diag/log.h"
+#include "effects/text_writer.h"
+#include "effects/user_text.h"
 #include "particles/helper_thread.h"
 #include "platform/backend.h"
 #include "platform/headless/script.h"
@@ -57,6 +60,8 @@ constexpr const char* kUsage =
     "Plays Nebla full screen (Alt+Enter for a window, Escape or Q to end).\n"
     "  --scheme N      start with colour ramp N (1 to 10; the keys 1 ... 9, 0)\n"
     "  --light         start with the light on (Space)\n"
+    "  --text FILE     the text writer spells FILE (UTF-8, - for standard input)\n"
+    "                  instead of its own text\n"
     "  --autopilot     a virtual hand sprays, draws, blows and changes colours\n"
     "  --no-autopilot  no virtual hand, also in another program's window\n"
     "  --record FILE   also write the session's input to FILE as a script for\n"
@@ -74,10 +79,11 @@ constexpr const char* kUsage =
     "  --help          this text\n"
     "Without --window-id or --root, XSCREENSAVER_WINDOW in the environment means\n"
     "--window-id. Exit status: 0, 1 when the demo could not start or\n"
-    "~/.xscreensaver could not be changed, 2 for a bad command line.\n";
+    "~/.xscreensaver could not be changed, 2 for a bad command line or text.\n";
 
 struct Options {
   std::string record;
+  std::string text;
   std::optional<int> scheme;  // 1 to 10
   bool light = false;
   std::optional<bool> autopilot;  // unset: on in another program's window
@@ -108,14 +114,16 @@ bool parseScheme(const char* text, Options& options) {
 // One option that takes a value; false after telling why it is refused.
 bool parseValue(std::string_view arg, const char* value, Options& options) {
   if (value == nullptr || value[0] == '\0')
-    return refuse(std::string(arg) + (arg == "--record" ? " needs a file name" : " needs a value"));
+    return refuse(std::string(arg) +
+                  (arg == "--record" || arg == "--text" ? " needs a file name" : " needs a value"));
   if (arg == "--record") options.record = value;
+  if (arg == "--text") options.text = value;
   if (arg == "--window-id") options.windowId = value;
   return arg != "--scheme" || parseScheme(value, options);
 }
 
 bool takesValue(std::string_view arg) {
-  return arg == "--record" || arg == "--scheme" || arg == "--window-id";
+  return arg == "--record" || arg == "--text" || arg == "--scheme" || arg == "--window-id";
 }
 
 Parsed parseOptions(int argc, char** argv, Options& options) {
@@ -142,6 +150,22 @@ Parsed parseOptions(int argc, char** argv, Options& options) {
     }
   }
   return Parsed::Run;
+}
+
+// The user's text, laid out before the window opens, for the writer to
+// spell; the characters it has no glyph for are named once.
+bool spellUserText(const std::string& path) {
+  nebla::effects::UserText text;
+  std::string message;
+  if (!nebla::effects::loadUserText(path, text, message)) {
+    std::fprintf(stderr, "nebla: %s\n", message.c_str());
+    return false;
+  }
+  if (!text.unmapped.empty())
+    std::fprintf(stderr, "nebla: no glyph for: %s (left empty)\n",
+                 nebla::effects::describeUnmapped(text.unmapped).c_str());
+  nebla::effects::spellText(std::move(text.pages));
+  return true;
 }
 
 // The X11 window to draw into, if any: --window-id, the (virtual) root, or
@@ -264,6 +288,7 @@ int main(int argc, char** argv) {
     case Parsed::AddToXScreenSaver: return addToXScreenSaver();
     case Parsed::Run: break;
   }
+  if (!options.text.empty() && !spellUserText(options.text)) return 2;
   std::optional<unsigned long> target;
   if (!findTarget(options, target)) return 2;
   // The record file is made before anything else, so that a bad name is

@@ -1,0 +1,61 @@
+// A plain UTF-8 text of the user's, laid out in pages for the text writer:
+// lines of the page's width, a whole number of pages, every character one
+// byte the writer knows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace nebla::effects {
+
+// The writer's page at 640 x 480: 38 cells across, 13 lines down.
+constexpr std::size_t kPageColumns = 38;
+constexpr std::size_t kPageRows = 13;
+constexpr std::size_t kPageCells = kPageColumns * kPageRows;
+
+// A longer text is refused; so is a file of more than kMaxTextBytes, which
+// is not read on.
+constexpr std::size_t kMaxPages = 200;
+constexpr std::size_t kMaxTextBytes = std::size_t{1} << 20;
+
+// The byte a character without a glyph becomes. It is neither a space nor
+// in the glyph table, so, like the built-in text's brackets, it costs the
+// writer a step and leaves its cell empty.
+constexpr char kEmptyCell = '\x7F';
+
+struct UserText {
+  std::string pages;               // kPageCells bytes a page, at least one page
+  std::vector<char32_t> unmapped;  // characters without a glyph, each once, in order
+};
+
+// The writer's byte for one character: lower-case letters, digits and the
+// glyph table's punctuation as they are; upper case lowered; quotes and
+// apostrophes the quote mark (0xA7); letters of Latin-1 Supplement and
+// Latin Extended-A (U+00C0 to U+017F) with a canonical decomposition their
+// base letter; space a space; anything else kEmptyCell.
+char writerByte(char32_t c);
+
+// Lays text out: words wrap at spaces, a word longer than a line is broken
+// into pieces of a line, blank lines are kept, and a line holding only a
+// form feed or only "---" starts a new page; a page that runs over goes on
+// on the next. Each page's lines are centred as one block, down and across,
+// and stay flush left within it; blank lines at a page's top and bottom are
+// dropped. A byte order mark at the start is skipped, "\r\n" is a line end,
+// a tab a space, and combining marks (U+0300 to U+036F) go with their
+// letter. False, with out untouched and a reason ("not UTF-8 (line N)",
+// "longer than 200 pages"), when the text is refused.
+bool layOutText(std::string_view utf8, UserText& out, std::string& reason);
+
+// Reads the file at path ("-" for standard input) and lays it out. False
+// with "NAME: reason" in message when it cannot be read or is refused; a
+// file over kMaxTextBytes is refused as too long.
+bool loadUserText(const std::string& path, UserText& out, std::string& message);
+
+// The unmapped characters for a one-line report: each as itself, control
+// characters as U+XXXX, the first 20 and then how many more.
+std::string describeUnmapped(const std::vector<char32_t>& unmapped);
+
+}  // namespace nebla::effects
