@@ -10,6 +10,7 @@
 #include "app_harness.h"
 #include "effects/scroll_text.h"
 #include "effects/text_writer.h"
+#include "effects/user_text.h"
 #include "state/application.h"
 
 namespace nebla::testing {
@@ -100,6 +101,29 @@ TEST_F(EffectsTextWriter, BuiltInTextCycleStartsOverWithThePageCountRunningOn) {
   steps(1);
   EXPECT_EQ(textWriter.glyphCount, glyphs + 1);
   EXPECT_EQ(std::make_pair(newest().x, newest().y), std::make_pair(320.0f, 240.0f));
+}
+
+// An offered text waits for the writer's next start from the top; each
+// start, the first included, is told to whoever listens.
+TEST_F(EffectsTextWriter, AnOfferedTextIsTakenWhenTheTextStartsOver) {
+  int starts = 0;
+  effects::setTextStartListener([&starts] { ++starts; });
+  useText("a");
+  effects::offerText(std::string(493, ' ') + "b");
+  steps(1);
+  EXPECT_EQ(starts, 1);
+  EXPECT_EQ(std::make_pair(newest().targetX, newest().targetY), std::make_pair(16.0f * 38, 397.0f));
+  effects::offerText({});
+  steps(1 + 90 + 40);  // the full page, the wait, the wipe
+  EXPECT_EQ(starts, 1);
+  EXPECT_EQ(textWriter.glyphCount, 1);
+  steps(1);
+  EXPECT_EQ(starts, 2);
+  // The writer's own text without the key pages: its first three pages,
+  // then the credits, whose heading starts at cell 15 of the second line.
+  for (int frames = 0; app->pageCount < 4 && frames < 100000; ++frames) steps(1);
+  steps(1);
+  EXPECT_EQ(std::make_pair(newest().targetX, newest().targetY), std::make_pair(16.0f * 16, 78.0f));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "effects/scroll_text.h"
 #include "effects/text_writer.h"
 #include "effects/user_text.h"
+#include "platform/headless/script.h"
 
 namespace nebla::testing {
 namespace {
@@ -137,14 +138,15 @@ TEST(EffectsUserText, LoadsAFileAndRefusesOneTooLargeOrMissing) {
       std::filesystem::temp_directory_path() / ("nebla-text-" + std::to_string(::getpid()));
   std::ofstream(file) << "hi\n";
   effects::UserText text;
-  std::string message;
-  EXPECT_TRUE(effects::loadUserText(file.string(), text, message)) << message;
+  std::string words, message;
+  EXPECT_TRUE(effects::loadUserText(file.string(), words, text, message)) << message;
+  EXPECT_EQ(words, "hi\n");
   EXPECT_EQ(row(text, 0, 6), std::string(18, ' ') + "hi");
   std::ofstream(file) << std::string(effects::kMaxTextBytes + 1, ' ');
-  EXPECT_FALSE(effects::loadUserText(file.string(), text, message));
+  EXPECT_FALSE(effects::loadUserText(file.string(), words, text, message));
   EXPECT_EQ(message, file.string() + ": too long: more than 200 pages");
   std::filesystem::remove(file);
-  EXPECT_FALSE(effects::loadUserText(file.string(), text, message));
+  EXPECT_FALSE(effects::loadUserText(file.string(), words, text, message));
   EXPECT_EQ(message.rfind(file.string() + ": cannot open: ", 0), 0u) << message;
 }
 
@@ -160,18 +162,22 @@ int inkIn(const PresentedFrame& f, std::size_t column, std::size_t r) {
 
 class UserTextRun : public AppRun {};
 
-TEST_F(UserTextRun, TheFirstPageBurnsInWhereTheLayoutPutItsCharacters) {
-  effects::UserText text = layOut(
+// The words come the way a recording carries them, as a script's text
+// event, and the first page burns in where the layout put its characters.
+TEST_F(UserTextRun, AScriptsTextBurnsInWhereTheLayoutPutItsCharacters) {
+  const std::string words =
       "\xC3\x87"
-      "a \xC2\xAB va \xC2\xBB?\nna\xC3\xAFve \xE2\x98\x83 ok\n---\nnext");
+      "a \xC2\xAB va \xC2\xBB?\nna\xC3\xAFve \xE2\x98\x83 ok #1\n---\nnext";
+  effects::UserText text = layOut(words);
   ASSERT_EQ(pages(text), 2u);
   const std::string page = text.pages.substr(0, kPageCells);
   const auto steps = static_cast<std::uint32_t>(
       std::count_if(page.begin(), page.end(), [](char c) { return c != ' '; }));
-  effects::spellText(text.pages);
+  platform::InputEvent event{platform::InputEvent::Kind::Text, 0, 0, 0, 0, words};
+  const std::string line = platform::headless::formatScriptEvent(event);
   // One step a character, 50 frames for the last glyph's flight, well
   // before the 90 frames' wait is over.
-  RunResult r = run("", steps + 60);
+  RunResult r = run(line + "\n", steps + 60);
   std::vector<PresentedFrame> flips = r.flips();
   ASSERT_EQ(flips.size(), steps + 60);
   for (std::size_t cell = 0; cell < kPageCells; ++cell) {
@@ -179,6 +185,14 @@ TEST_F(UserTextRun, TheFirstPageBurnsInWhereTheLayoutPutItsCharacters) {
     const int ink = inkIn(flips.back(), cell % kPageColumns, cell / kPageColumns);
     EXPECT_EQ(ink > 0, glyph) << "cell " << cell << " '" << page[cell] << "' ink " << ink;
   }
+  EXPECT_NE(r.log.find("text: the user's words in pages: 2"), std::string::npos) << r.log;
+}
+
+TEST_F(UserTextRun, WordsThatCannotBeLaidOutLeaveTheWritersTextAndSayWhy) {
+  RunResult r = run("0 text \"caf\\xE9\"\n", 2);
+  EXPECT_NE(r.log.find("text refused, the writer keeps its text: not UTF-8 (line 1)"),
+            std::string::npos)
+      << r.log;
 }
 
 }  // namespace

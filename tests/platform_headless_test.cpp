@@ -167,6 +167,12 @@ TEST(PlatformScript, ErrorsNameTheFileAndLine) {
       {"\x80\\ close\n", "s:1: bad time '\\x80\\x5C'"},
       {"1 key down 0123456789012345678901234567890123456789x\n",
        "s:1: unknown key '0123456789012345678901234567890123456789...'"},
+      {"1 text\n", "s:1: expected 'text \"WORDS\"' or 'text keyless'"},
+      {"1 text \"hi\n", "s:1: the text's closing quote is missing"},
+      {"1 text \"a\\\"\n", "s:1: the text's closing quote is missing"},
+      {"1 text \"hi\" there\n", "s:1: unexpected text after the text's closing quote"},
+      {"1 text \"\\q\"\n", "s:1: unknown escape in the text (\\\\ \\\" \\n \\t \\r \\xNN are known)"},
+      {"1 text \"\\x4\"\n", "s:1: unknown escape in the text (\\\\ \\\" \\n \\t \\r \\xNN are known)"},
   };
   for (const Case& c : cases) {
     std::vector<InputEvent> e;
@@ -215,7 +221,13 @@ TEST(PlatformScript, RecordedEventsReadBackAsTheSameEvents) {
       {Kind::MouseMove, 0, 0, 479, 5},  {Kind::LeftDown, 0, 0, 0, 7},
       {Kind::LeftUp, 0, 0, 0, 9},       {Kind::RightDown, 0, 0, 0, 9},
       {Kind::RightUp, 0, 0, 0, 12},     {Kind::FocusLost, 0, 0, 0, 20},
-      {Kind::FocusGained, 0, 0, 0, 30}, {Kind::Close, 0, 0, 0, 4000000000u}};
+      {Kind::FocusGained, 0, 0, 0, 30}, {Kind::KeylessText, 0, 0, 0, 30},
+      {Kind::Close, 0, 0, 0, 4000000000u}};
+  // Words that meet every escape: quotes, a backslash, a # that is no
+  // comment, line ends, a tab, a control byte, bytes that are not UTF-8 and
+  // UTF-8 that stays as it is.
+  live.insert(live.begin() + 1, {Kind::Text, 0, 0, 0, 6,
+                                 "\"Hi\" \\ #1\r\n\tbye\x1b \xC3\xA9\xE2\x98\x83 \xC3\x28 \xED\xA0\x80\xF4\x90\x80\x80"});
   DWORD t = 40;
   for (std::string_view name : {"esc", "q", "space", "left", "up", "right", "down", "0", "9", "c",
                                 "d", "l", "m", "t", "shift"}) {
@@ -247,6 +259,7 @@ TEST(PlatformScript, RecordedEventsReadBackAsTheSameEvents) {
     EXPECT_EQ(back[i].time, live[i].time) << i;
     EXPECT_EQ(back[i].x, live[i].x) << i;
     EXPECT_EQ(back[i].y, live[i].y) << i;
+    EXPECT_EQ(back[i].text, live[i].text) << i;
   }
   EXPECT_EQ(back.back().time, 4000000000u);
   EXPECT_EQ(back.back().x, 3);

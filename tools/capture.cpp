@@ -13,7 +13,6 @@
 
 #include "app/entry.h"
 #include "capture_options.h"
-#include "effects/text_writer.h"
 #include "effects/user_text.h"
 #include "host.h"
 #include "particles/helper_thread.h"
@@ -263,19 +262,21 @@ void printSummary(const CaptureOptions& options, const Recorder& recorder, doubl
   }
 }
 
-// The user's text, laid out before the run, for the writer to spell; the
-// characters it has no glyph for are named once.
-bool spellUserText(const std::string& path) {
+// The user's text, read and laid out before the run so that a refused one
+// is told at once; the characters it has no glyph for are named once. The
+// words reach the writer as the first event, as a recording carries them.
+bool readUserText(const std::string& path, std::vector<platform::InputEvent>& events) {
+  platform::InputEvent words{platform::InputEvent::Kind::Text};
   effects::UserText text;
   std::string message;
-  if (!effects::loadUserText(path, text, message)) {
+  if (!effects::loadUserText(path, words.text, text, message)) {
     std::fprintf(stderr, "nebla-capture: %s\n", message.c_str());
     return false;
   }
   if (!text.unmapped.empty())
     std::fprintf(stderr, "nebla-capture: no glyph for: %s (left empty)\n",
                  effects::describeUnmapped(text.unmapped).c_str());
-  effects::spellText(std::move(text.pages));
+  events.insert(events.begin(), std::move(words));
   return true;
 }
 
@@ -300,7 +301,7 @@ std::optional<int> readInput(int argc, char** argv, CaptureOptions& options,
     std::fprintf(stderr, "%s\n", error.c_str());
     return tools::kExitRefused;
   }
-  if (!options.text.empty() && !spellUserText(options.text)) return tools::kExitRefused;
+  if (!options.text.empty() && !readUserText(options.text, events)) return tools::kExitRefused;
   if (!options.pngDir.empty() && !prepareDirectory(options.pngDir)) return tools::kExitRefused;
   return std::nullopt;
 }

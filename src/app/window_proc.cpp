@@ -2,9 +2,16 @@
 // ticks decay the wind, measure the frame rate and run the frame step.
 #include "app/window_proc.h"
 
-#include "state/application.h"
+#include <string>
+#include <string_view>
+#include <utility>
+
 #include "diag/log.h"
+#include "effects/text_writer.h"
+#include "effects/user_text.h"
+#include "platform/backend.h"
 #include "platform/kernel.h"
+#include "state/application.h"
 
 namespace nebla::app {
 
@@ -96,6 +103,28 @@ void mouseMove(LPARAM lParam) {
   application->light.setPosition(application->mouseX, application->mouseY);
 }
 
+// A text sent to the window: laid out now, spelt from the writer's next
+// start. A text that cannot be laid out leaves the writer's as it is.
+void takeText(LPARAM lParam) {
+  const auto& data = *reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+  if (data.dwData == kCopyDataKeyless) {
+    effects::offerText({});
+    diag::logInfo("text: the writer's own, without the pages that teach keys");
+    return;
+  }
+  if (data.dwData != kCopyDataWords) return;
+  effects::UserText laidOut;
+  std::string reason;
+  std::string_view words(static_cast<const char*>(data.lpData), data.cbData);
+  if (!effects::layOutText(words, laidOut, reason)) {
+    diag::logWarning("text refused, the writer keeps its text: " + reason);
+    return;
+  }
+  diag::logInfo("text: the user's words in pages: ",
+                static_cast<std::int32_t>(laidOut.pages.size() / effects::kPageCells));
+  effects::offerText(std::move(laidOut.pages));
+}
+
 // Messages that need the application; false if the message is not ours.
 bool handleInput(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
@@ -106,6 +135,7 @@ bool handleInput(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_LBUTTONUP: application->leftButton = false; return true;
     case WM_RBUTTONDOWN: application->rightButton = true; return true;
     case WM_RBUTTONUP: application->rightButton = false; return true;
+    case WM_COPYDATA: takeText(lParam); return true;
     default: return false;
   }
 }

@@ -2,10 +2,12 @@
 // and turning the page. Spaces cost no frame; every other byte costs one.
 #include "effects/text_writer.h"
 
+#include <optional>
 #include <string>
 #include <utility>
 
 #include "effects/scroll_text.h"
+#include "effects/user_text.h"
 #include "state/application.h"
 
 namespace nebla::effects {
@@ -21,6 +23,10 @@ constexpr std::int32_t kWaitFrames = 90;
 std::string ownText;
 const char* text = ScrollText;
 std::size_t textLength = kScrollTextLength;
+
+// An offered text waits here for the writer's next start from the top.
+std::optional<std::string> offered;
+std::function<void()> startListener;
 
 struct Grid {
   std::uint32_t columns;
@@ -70,10 +76,34 @@ void writeNext(TextWriter& writer, state::Application& app, Grid grid) {
   moveOn();
 }
 
+// The first step of the text's first page: cursor at the top, writing.
+bool atTextStart(const TextWriter& writer) {
+  return writer.pageStart == 0 && writer.cursorColumn == 0 && writer.cursorRow == 0 &&
+         writer.countdown == -1;
+}
+
+// The built-in pages that teach keys (the key help and the light key).
+constexpr std::size_t kFirstKeyPage = 3;
+constexpr std::size_t kKeyPages = 3;
+
+std::string builtInWithoutKeys() {
+  std::string pages(ScrollText, kScrollTextLength);
+  return pages.erase(kFirstKeyPage * kPageCells, kKeyPages * kPageCells);
+}
+
+void startText() {
+  if (offered) {
+    spellText(offered->empty() ? builtInWithoutKeys() : std::move(*offered));
+    offered.reset();
+  }
+  if (startListener) startListener();
+}
+
 }  // namespace
 
 void TextWriter::writeStep(state::Application& app) {
   const Grid grid = pageGrid(app);
+  if (atTextStart(*this)) startText();
   if (countdown > 0) {
     --countdown;
     return;
@@ -91,8 +121,16 @@ void spellText(std::string given) {
   textLength = ownText.size();
 }
 
+void spellBuiltInWithoutKeys() { spellText(builtInWithoutKeys()); }
+
+void offerText(std::string pages) { offered = std::move(pages); }
+
+void setTextStartListener(std::function<void()> listener) { startListener = std::move(listener); }
+
 void resetTextWriterForTest() {
   textWriter = TextWriter{};
+  offered.reset();
+  startListener = nullptr;
   ownText.clear();
   text = ScrollText;
   textLength = kScrollTextLength;

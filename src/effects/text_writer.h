@@ -1,10 +1,11 @@
-// The text writer: spells the built-in text onto the screen one character
+// The text writer: spells its text (its own, or one it is given) onto the screen one character
 // per frame, waits on a full page, then dissolves it and turns the page.
 // Its glyphs come from the glyph emitter, its page wipe from the dissolve.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace nebla::state {
@@ -43,6 +44,21 @@ extern TextWriter textWriter;
 // run: the page in progress is not moved. A laid-out user text is whole
 // pages; a shorter last page ends early, as the writer's step allows.
 void spellText(std::string text);
+
+// The writer's own text without the pages that teach keys, for hosts where
+// the keys do nothing. Meant for before the run, as spellText.
+void spellBuiltInWithoutKeys();
+
+// A text for the writer during the run (laid-out pages, as for spellText;
+// empty pages: its own text without the key pages). It is spelt from the
+// next time the writer starts its text from the top, the first time
+// included; a later offer before then replaces it.
+void offerText(std::string pages);
+
+// Called each time the writer starts its text from the top, the first time
+// included, after taking any offered text; null for nobody. The frame step
+// calls it, so it must be quick.
+void setTextStartListener(std::function<void()> listener);
 
 // Tests run many programs in one process: back to the start values and to
 // the built-in text.

@@ -220,7 +220,8 @@ bool layOutText(std::string_view utf8, UserText& out, std::string& reason) {
   return true;
 }
 
-bool loadUserText(const std::string& path, UserText& out, std::string& message) {
+bool loadUserText(const std::string& path, std::string& words, UserText& out,
+                  std::string& message) {
   const std::string name = path == "-" ? "standard input" : path;
   std::ifstream file;
   if (path != "-") file.open(path, std::ios::binary);
@@ -237,7 +238,10 @@ bool loadUserText(const std::string& path, UserText& out, std::string& message) 
     reason = "cannot read it";
   else if (bytes.size() > kMaxTextBytes)
     reason = tooLongReason();
-  if (reason.empty() && layOutText(bytes, out, reason)) return true;
+  if (reason.empty() && layOutText(bytes, out, reason)) {
+    words = std::move(bytes);
+    return true;
+  }
   message = name + ": " + reason;
   return false;
 }

@@ -49,10 +49,11 @@ char writerByte(char32_t c);
 // "longer than 200 pages"), when the text is refused.
 bool layOutText(std::string_view utf8, UserText& out, std::string& reason);
 
-// Reads the file at path ("-" for standard input) and lays it out. False
-// with "NAME: reason" in message when it cannot be read or is refused; a
-// file over kMaxTextBytes is refused as too long.
-bool loadUserText(const std::string& path, UserText& out, std::string& message);
+// Reads the file at path ("-" for standard input) into words and lays it
+// out. False with "NAME: reason" in message when it cannot be read or is
+// refused; a file over kMaxTextBytes is refused as too long.
+bool loadUserText(const std::string& path, std::string& words, UserText& out,
+                  std::string& message);
 
 // The unmapped characters for a one-line report: each as itself, control
 // characters as U+XXXX, the first 20 and then how many more.

@@ -35,13 +35,15 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "platform/types.h"
 
 namespace nebla::platform {
 
-// One event of the keyboard, the pointer, the focus or the window frame.
+// One event of the keyboard, the pointer, the focus or the window frame, or
+// a text for the writer.
 struct InputEvent {
   enum class Kind {
     KeyDown,  // key: virtual-key code; repeated downs are auto-repeat
@@ -54,13 +56,21 @@ struct InputEvent {
     FocusLost,
     FocusGained,
     Close,  // the user asked the window to close
+    Text,   // text: the user's words (UTF-8) for the writer, from its next start
+    KeylessText,  // the writer's own text without the pages that teach keys
   };
   Kind kind = Kind::KeyDown;
   int key = 0;
   int x = 0;
   int y = 0;
   DWORD time = 0;  // milliseconds on the backend's clock
+  std::string text{};  // Text: the words (other events: empty)
 };
+
+// A text event reaches the window procedure as WM_COPYDATA, sent while the
+// input is taken from the backend; dwData says which text it is.
+constexpr ULONG_PTR kCopyDataWords = 1;    // lpData, cbData: the words
+constexpr ULONG_PTR kCopyDataKeyless = 2;  // no data
 
 // The visible surface as it should appear now.
 struct Presentation {

@@ -40,6 +40,14 @@ struct CREATESTRUCTA {
   DWORD dwExStyle;
 };
 
+// lParam of WM_COPYDATA: a block of bytes for the window, valid during the
+// call only.
+struct COPYDATASTRUCT {
+  ULONG_PTR dwData;
+  DWORD cbData;
+  PVOID lpData;
+};
+
 struct MSG {
   HWND hwnd;
   UINT message;
@@ -76,6 +84,7 @@ constexpr UINT WM_DESTROY = 0x2;
 constexpr UINT WM_CLOSE = 0x10;
 constexpr UINT WM_QUIT = 0x12;
 constexpr UINT WM_ACTIVATEAPP = 0x1C;
+constexpr UINT WM_COPYDATA = 0x4A;
 constexpr UINT WM_KEYDOWN = 0x100;
 constexpr UINT WM_KEYUP = 0x101;
 constexpr UINT WM_TIMER = 0x113;

@@ -42,6 +42,16 @@ void postButton(HWND window, UINT message, WPARAM bit, bool down, const InputEve
   post(window, message, flags, pointerParam(u.pointer.x, u.pointer.y), e.time);
 }
 
+// A text goes to the window at once, as a sent message does while a
+// program takes its input; its bytes live only during the call.
+void sendText(HWND window, const InputEvent& e) {
+  bool words = e.kind == InputEvent::Kind::Text;
+  COPYDATASTRUCT data{words ? kCopyDataWords : kCopyDataKeyless,
+                      words ? static_cast<DWORD>(e.text.size()) : 0,
+                      words ? const_cast<char*>(e.text.data()) : nullptr};
+  window->procedure(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+}
+
 void deliver(const InputEvent& e) {
   using Kind = InputEvent::Kind;
   if (e.kind == Kind::FocusLost || e.kind == Kind::FocusGained) {
@@ -67,6 +77,8 @@ void deliver(const InputEvent& e) {
     case Kind::RightDown: postButton(window, WM_RBUTTONDOWN, MK_RBUTTON, true, e); break;
     case Kind::RightUp: postButton(window, WM_RBUTTONUP, MK_RBUTTON, false, e); break;
     case Kind::Close: post(window, WM_CLOSE, 0, 0, e.time); break;
+    case Kind::Text:
+    case Kind::KeylessText: sendText(window, e); break;
     default: break;
   }
 }

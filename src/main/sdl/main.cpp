@@ -21,7 +21,6 @@
 
 #include "app/entry.h"
 #include "diag/log.h"
-#include "effects/text_writer.h"
 #include "effects/user_text.h"
 #include "particles/helper_thread.h"
 #include "platform/backend.h"
@@ -152,19 +151,21 @@ Parsed parseOptions(int argc, char** argv, Options& options) {
   return Parsed::Run;
 }
 
-// The user's text, laid out before the window opens, for the writer to
-// spell; the characters it has no glyph for are named once.
-bool spellUserText(const std::string& path) {
+// The user's text, read and laid out before the window opens so that a
+// refused one is told at once; the characters it has no glyph for are named
+// once. The words reach the writer as the session's first event, which a
+// recording keeps.
+bool readUserText(const std::string& path, nebla::platform::InputEvent& event) {
   nebla::effects::UserText text;
   std::string message;
-  if (!nebla::effects::loadUserText(path, text, message)) {
+  if (!nebla::effects::loadUserText(path, event.text, text, message)) {
     std::fprintf(stderr, "nebla: %s\n", message.c_str());
     return false;
   }
   if (!text.unmapped.empty())
     std::fprintf(stderr, "nebla: no glyph for: %s (left empty)\n",
                  nebla::effects::describeUnmapped(text.unmapped).c_str());
-  nebla::effects::spellText(std::move(text.pages));
+  event.kind = nebla::platform::InputEvent::Kind::Text;
   return true;
 }
 
@@ -288,7 +289,8 @@ int main(int argc, char** argv) {
     case Parsed::AddToXScreenSaver: return addToXScreenSaver();
     case Parsed::Run: break;
   }
-  if (!options.text.empty() && !spellUserText(options.text)) return 2;
+  platform::InputEvent text{platform::InputEvent::Kind::KeylessText};
+  if (!options.text.empty() && !readUserText(options.text, text)) return 2;
   std::optional<unsigned long> target;
   if (!findTarget(options, target)) return 2;
   // The record file is made before anything else, so that a bad name is
@@ -304,6 +306,9 @@ int main(int argc, char** argv) {
   std::unique_ptr<platform::Backend> screen = makeScreen(target, own);
   platform::pilot::PilotBackend hand(*screen);
   hand.pressAtStart(startingKeys(options));
+  // Where the keys do nothing, the writer's own text leaves out the pages
+  // that teach them.
+  if (!options.text.empty() || target) hand.writeAtStart(std::move(text));
   if (options.autopilot.value_or(target.has_value())) hand.fly(freshSeed());
   if (!options.record.empty()) {
     recorder.setFailureReport([&](const std::string& reason) {

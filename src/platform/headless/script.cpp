@@ -64,6 +64,62 @@ bool pairEvent(std::string_view first, std::string_view second, Kind& kind) {
   return false;
 }
 
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// One escape after a backslash at `at`; moves `at` past it.
+std::string readEscape(std::string_view rest, std::size_t& at, std::string& out) {
+  char c = at + 1 < rest.size() ? rest[at + 1] : '\0';
+  static constexpr std::string_view kNamed = "\\\"ntr";
+  static constexpr std::string_view kMeant = "\\\"\n\t\r";
+  if (std::size_t named = kNamed.find(c); named != std::string_view::npos) {
+    out += kMeant[named];
+    at += 2;
+    return "";
+  }
+  if (c == 'x' && at + 3 < rest.size() && hexDigit(rest[at + 2]) >= 0 &&
+      hexDigit(rest[at + 3]) >= 0) {
+    out += static_cast<char>(hexDigit(rest[at + 2]) * 16 + hexDigit(rest[at + 3]));
+    at += 4;
+    return "";
+  }
+  return "unknown escape in the text (\\\\ \\\" \\n \\t \\r \\xNN are known)";
+}
+
+// The words of `text "WORDS"`, between the quotes, escapes undone.
+std::string readQuotedText(std::string_view rest, InputEvent& e) {
+  if (rest.empty() || rest[0] != '"') return "expected 'text \"WORDS\"' or 'text keyless'";
+  std::size_t at = 1;
+  while (at < rest.size() && rest[at] != '"') {
+    if (rest[at] != '\\') {
+      e.text += rest[at++];
+      continue;
+    }
+    if (std::string reason = readEscape(rest, at, e.text); !reason.empty()) return reason;
+  }
+  if (at == rest.size()) return "the text's closing quote is missing";
+  return rest.find_first_not_of(" \t\r", at + 1) == std::string_view::npos
+             ? ""
+             : "unexpected text after the text's closing quote";
+}
+
+// `text keyless` or `text "WORDS"`; rest is what follows the word text.
+std::string readText(std::string_view rest, InputEvent& e) {
+  std::size_t first = rest.find_first_not_of(" \t");
+  rest = first == std::string_view::npos ? std::string_view() : rest.substr(first);
+  std::size_t last = rest.find_last_not_of(" \t\r");
+  if (rest.substr(0, last + 1) == "keyless") {
+    e.kind = Kind::KeylessText;
+    return "";
+  }
+  e.kind = Kind::Text;
+  return readQuotedText(rest, e);
+}
+
 // The event after the time; an empty reason means success.
 std::string readEvent(const std::vector<std::string_view>& w, InputEvent& e) {
   std::string_view what = w[1];
@@ -95,7 +151,19 @@ std::string readLine(std::string_view line, DWORD previous, InputEvent& e) {
     return "time " + std::to_string(e.time) + " is before the previous event's " +
            std::to_string(previous);
   if (w.size() < 2) return "missing event after the time";
+  if (w[1] == "text") return readText(line.substr(w[1].data() + w[1].size() - line.data()), e);
   return readEvent(w, e);
+}
+
+// A comment starts at a # outside a text's quotes.
+std::size_t commentStart(std::string_view line) {
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '#' && !quoted) return i;
+    if (line[i] == '"') quoted = !quoted;
+    if (line[i] == '\\' && quoted) ++i;
+  }
+  return line.size();
 }
 
 // A line as it stands in the text, comment and all; blank when it holds no
@@ -104,9 +172,50 @@ std::string readLine(std::string_view line, DWORD previous, InputEvent& e) {
 // the NUL, so a NUL anywhere is refused and every reader of a script agrees.
 std::string readWholeLine(std::string_view line, DWORD previous, InputEvent& e, bool& blank) {
   if (line.find('\0') != std::string_view::npos) return "a NUL byte (a script is plain text)";
-  line = line.substr(0, line.find('#'));
+  line = line.substr(0, commentStart(line));
   blank = line.find_first_not_of(" \t\r") == std::string_view::npos;
   return blank ? "" : readLine(line, previous, e);
+}
+
+// Bytes of one well-formed UTF-8 character at text[at] beyond the first
+// (0 for ASCII); -1 when the bytes there are not one.
+int utf8Tail(std::string_view text, std::size_t at) {
+  auto byte = [&](std::size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0; };
+  unsigned char lead = byte(at);
+  if (lead < 0x80) return 0;
+  int tail = lead >= 0xC2 && lead <= 0xDF ? 1 : lead >= 0xE0 && lead <= 0xEF ? 2
+             : lead >= 0xF0 && lead <= 0xF4 ? 3 : -1;
+  if (tail < 0) return -1;
+  unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+  unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+  if (byte(at + 1) < low || byte(at + 1) > high) return -1;
+  for (int i = 2; i <= tail; ++i)
+    if ((byte(at + static_cast<std::size_t>(i)) & 0xC0) != 0x80) return -1;
+  return tail;
+}
+
+// A text's words for a script line: readable UTF-8 stays as it is; quotes,
+// backslashes, line ends, tabs, control bytes and bytes that are not UTF-8
+// are escaped, so that the line reads back as the same bytes.
+std::string escapeText(std::string_view text) {
+  std::string out;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    auto c = static_cast<unsigned char>(text[at]);
+    int tail = utf8Tail(text, at);
+    if (c == '\\' || c == '"') {
+      out += {'\\', static_cast<char>(c)};
+    } else if (c == '\n' || c == '\t') {
+      out += c == '\n' ? "\\n" : "\\t";
+    } else if (c < 0x20 || c == 0x7F || tail < 0) {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    } else {
+      out += text.substr(at, static_cast<std::size_t>(tail) + 1);
+      at += static_cast<std::size_t>(tail);
+    }
+  }
+  return out;
 }
 
 }  // namespace
@@ -158,6 +267,8 @@ std::string formatScriptEvent(const InputEvent& e) {
     case Kind::FocusLost: return line + "focus lost";
     case Kind::FocusGained: return line + "focus gained";
     case Kind::Close: return line + "close";
+    case Kind::Text: return line + "text \"" + escapeText(e.text) + "\"";
+    case Kind::KeylessText: return line + "text keyless";
   }
   return {};
 }

@@ -2,6 +2,7 @@
 // a line, for tests and the capture tool.
 //
 //   # comment; blank lines are ignored
+//   0     text "Happy birthday,\nAda!"
 //   0     mouse 320 240
 //   100   left down
 //   450   left up
@@ -13,7 +14,10 @@
 // the line before), then one event: "key down NAME", "key up NAME" (NAME:
 // esc, q, space, left, up, right, down, 0-9, c, d, l, m, t, shift),
 // "mouse X Y", "left down", "left up", "right down", "right up",
-// "focus lost", "focus gained" or "close".
+// "focus lost", "focus gained", "close", or a text for the writer:
+// text "WORDS" (UTF-8; \\ \" \n \t \r and \xNN are escapes, and a # inside
+// the quotes is no comment) or "text keyless" (the writer's own text without
+// the pages that teach keys).
 #pragma once
 
 #include <string>

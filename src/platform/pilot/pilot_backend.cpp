@@ -20,6 +20,10 @@ void PilotBackend::takeInput(std::vector<InputEvent>& events) {
   if (inner_.keyDown(VK_ESCAPE)) return;
   DWORD now = inner_.now();
   pressOpening(events, first, now);
+  if (textSource_) {
+    if (std::optional<std::string> words = textSource_())
+      events.push_back({InputEvent::Kind::Text, 0, 0, 0, now, std::move(*words)});
+  }
   std::size_t hand = events.size();
   if (autopilot_) autopilot_->take(now, events);
   for (std::size_t i = hand; i < events.size(); ++i) hold(events[i]);

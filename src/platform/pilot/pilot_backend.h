@@ -6,8 +6,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <set>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/backend.h"
@@ -26,6 +29,15 @@ class PilotBackend final : public Backend {
   // time of the earliest of those, so that a recording keeps its times in
   // order. Call before the program starts.
   void pressAtStart(const std::vector<int>& keys);
+  // A text event (the user's words, or the writer's own text without keys)
+  // handed over first of all, with the starting keys' time. Call before the
+  // program starts.
+  void writeAtStart(InputEvent text) { opening_.insert(opening_.begin(), std::move(text)); }
+  // Asked at every takeInput: words that came since (a text program's
+  // output) go to the program as a text event at the current time.
+  void setTextSource(std::function<std::optional<std::string>()> source) {
+    textSource_ = std::move(source);
+  }
   // Turns the autopilot on with this seed. Call before the program starts.
   void fly(std::uint32_t seed) { autopilot_.emplace(seed); }
 
@@ -61,6 +73,7 @@ class PilotBackend final : public Backend {
   std::vector<InputEvent> opening_;
   std::optional<Autopilot> autopilot_;
   std::set<int> held_;
+  std::function<std::optional<std::string>()> textSource_;
 };
 
 }  // namespace nebla::platform::pilot
