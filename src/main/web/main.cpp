@@ -1,5 +1,6 @@
 // The page's program: the same entry function as in the window, either live
-// on the web backend, recording the session's input as a capture script, or
+// on the web backend (with the user's words, if any), recording the
+// session's input as a capture script, or
 // replaying a script the page was handed (a file or a shared link) exactly
 // as the capture tool plays it. When it ends the page offers what comes next.
 #include <emscripten.h>
@@ -10,13 +11,16 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "app/entry.h"
+#include "effects/user_text.h"
 #include "particles/helper_thread.h"
 #include "platform/backend.h"
 #include "platform/headless/script.h"
 #include "platform/headless/session_recorder.h"
+#include "platform/pilot/pilot_backend.h"
 #include "platform/user.h"
 #include "platform/web/replay_backend.h"
 #include "platform/web/web_backend.h"
@@ -48,6 +52,22 @@ EM_JS(void, jsReplayEnded, (int frames, const char* hash),
       { Module.replayEnded(frames, UTF8ToString(hash)); });
 EM_JS(void, jsProgramEnded, (int status), { Module.programEnded(status); });
 EM_JS(void, jsSessionFull, (int limit), { Module.sessionFull(limit); });
+// The user's words for the writer (Your text), on the heap the program
+// frees; null when there are none.
+EM_JS(char*, jsTakeWords, (int* length), {
+  const words = Module.words;
+  Module.words = '';
+  if (!words) return 0;
+  const size = lengthBytesUTF8(words) + 1;
+  const text = _malloc(size);
+  if (!text) return 0;
+  stringToUTF8(words, text, size);
+  HEAP32[length >> 2] = size - 1;
+  return text;
+});
+EM_JS(void, jsWordsRefused, (const char* reason), { Module.wordsRefused(UTF8ToString(reason)); });
+EM_JS(void, jsWordsUnmapped, (const char* characters),
+      { Module.wordsUnmapped(UTF8ToString(characters)); });
 
 namespace {
 
@@ -102,13 +122,34 @@ bool keepSessionText(const std::string& text) {
   return false;
 }
 
+// The user's words, laid out to see that the writer takes them; they reach
+// it as the session's first event, which the recording keeps, so a replay
+// and a shared link write them too.
+void writeUserWords(platform::pilot::PilotBackend& hand) {
+  int length = 0;
+  char* given = jsTakeWords(&length);
+  if (given == nullptr) return;
+  platform::InputEvent words{platform::InputEvent::Kind::Text};
+  words.text = takeString(given, static_cast<std::size_t>(length));
+  effects::UserText laidOut;
+  std::string reason;
+  if (!effects::layOutText(words.text, laidOut, reason)) {
+    jsWordsRefused(reason.c_str());
+    return;
+  }
+  if (!laidOut.unmapped.empty()) jsWordsUnmapped(effects::describeUnmapped(laidOut.unmapped).c_str());
+  hand.writeAtStart(std::move(words));
+}
+
 int runLive() {
   platform::web::WebBackend backend(kCanvas);
+  platform::pilot::PilotBackend hand(backend);
   platform::headless::SessionRecorder recorder;
   liveBackend = &backend;
+  writeUserWords(hand);
   recorder.start(keepSessionText);
   platform::setInputObserver([&recorder](const platform::InputEvent& e) { recorder.record(e); });
-  platform::setBackend(&backend);
+  platform::setBackend(&hand);
   sessionRunning = true;
   int status = app::WinMain(platform::GetModuleHandleA(nullptr), nullptr, nullptr, 0);
   sessionRunning = false;
@@ -155,6 +196,16 @@ extern "C" EMSCRIPTEN_KEEPALIVE const char* nebla_check_script(const char* text,
   platform::headless::parseScript(std::string_view(text, static_cast<std::size_t>(length)), name,
                                   events, error);
   return error.c_str();
+}
+
+// Whether the writer takes length bytes of words: an empty string, or why
+// not.
+extern "C" EMSCRIPTEN_KEEPALIVE const char* nebla_check_words(const char* text, int length) {
+  static std::string reason;
+  effects::UserText laidOut;
+  reason.clear();
+  effects::layOutText(std::string_view(text, static_cast<std::size_t>(length)), laidOut, reason);
+  return reason.c_str();
 }
 
 int main() {
