@@ -332,10 +332,24 @@ async function downloadTo(page, dir) {
   await cdp.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: dir });
 }
 
-// Plays with a finger on the picture, a key and a control; quits with the
-// Quit control; saves the script and takes the share link.
+// Words typed into Your text: a Q that reached the program would end it.
+const WORDS = 'Quiet smoke\nfor Ada #1';
+
+async function writeWords(page) {
+  await page.click('#words');
+  await page.type('#words-text', WORDS);
+  await Promise.all([page.waitForNavigation({ timeout: 30000 }), page.click('#words-write')]);
+  await waitUntil('frames with your text', 40000, () => backgroundShown(page, RAMP1_ENTRY1));
+  await sleep(2500);
+  await shot(page, 'your-text');
+}
+
+// Writes the words, plays with a finger on the picture, a key and a
+// control; quits with the Quit control; saves the script and takes the
+// share link.
 async function recordSession(browser, url, errors) {
   const page = await openPage(browser, url, PHONE, errors);
+  await writeWords(page);
   const saved = path.join(scratch, 'saved');
   fs.mkdirSync(saved);
   await downloadTo(page, saved);
@@ -363,12 +377,15 @@ async function recordSession(browser, url, errors) {
   });
   await page.click('#ended-share');
   const link = await waitUntil('the share link', 10000, () => page.$eval('#share-link', (e) => e.value));
+  await page.evaluate(() => localStorage.removeItem('nebla-words'));
   await page.close();
   const text = fs.readFileSync(file, 'utf8');
   log(`saved ${path.basename(file)}: ${text.split('\n').filter((l) => /^\d/.test(l)).length} events; link of ${link.length} characters`);
   assert.match(text, /^\d+\s+left down$/m, 'the finger was not recorded as a spray');
   assert.match(text, /^\d+\s+key down 5$/m);
   assert.match(text, /^\d+\s+key down space$/m);
+  assert.match(text, /^\d+ text "Quiet smoke\\nfor Ada #1"$/m, 'the words are not the session\'s');
+  assert.doesNotMatch(text, /key down q/, 'the words typed reached the program');
   return { file, link };
 }
 
