@@ -56,7 +56,7 @@ EM_JS(void, jsSessionFull, (int limit), { Module.sessionFull(limit); });
 // frees; null when there are none.
 EM_JS(char*, jsTakeWords, (int* length), {
   const words = Module.words;
-  Module.words = '';
+  Module.words = null;
   if (!words) return 0;
   const size = lengthBytesUTF8(words) + 1;
   const text = _malloc(size);
