@@ -1,12 +1,12 @@
 // The screensaver's settings in the registry of the test's own Wine prefix:
 // the user's text kept through UTF-16 and back, and the limit on its size
 // whether it comes from the dialog or was written there by someone else.
+#include "platform/win32/settings.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
-
-#include "platform/win32/settings.h"
 
 namespace nebla::platform::win32 {
 namespace {
@@ -33,7 +33,9 @@ class StoredSettings : public ::testing::Test {
 TEST_F(StoredSettings, TheTextComesBackAsItWentIn) {
   ScreenSaverSettings settings;
   settings.ramp = 4;
-  settings.text = "Gr\xC3\xBC\xC3\x9F" "e \xE2\x98\x83 \xF0\x9F\x8C\xAB\r\n---\r\nzwei";
+  settings.text =
+      "Gr\xC3\xBC\xC3\x9F"
+      "e \xE2\x98\x83 \xF0\x9F\x8C\xAB\r\n---\r\nzwei";
   ASSERT_TRUE(saveSettings(settings));
   ScreenSaverSettings loaded = loadSettings();
   EXPECT_EQ(loaded.ramp, 4);

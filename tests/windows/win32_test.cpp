@@ -77,9 +77,8 @@ TEST(MonitorPictures, EachMonitorAtItsOwnWholeMultipleInWindowCoordinates) {
 TEST(MonitorPictures, SmallOrEmptyMonitorsAndNoneAtAll) {
   Rect virtualScreen{0, 0, 1600, 1200};
   // Smaller than the picture: its plain fit; no area: left out.
-  EXPECT_EQ(
-      text(picturesOnMonitors(virtualScreen, {{0, 0, 0, 0}, {800, 600, 320, 300}}, 640, 480)),
-      text({{800, 600 + 30, 320, 240}}));
+  EXPECT_EQ(text(picturesOnMonitors(virtualScreen, {{0, 0, 0, 0}, {800, 600, 320, 300}}, 640, 480)),
+            text({{800, 600 + 30, 320, 240}}));
   EXPECT_EQ(text(picturesOnMonitors(virtualScreen, {}, 640, 480)), text({{160, 120, 1280, 960}}));
   EXPECT_TRUE(picturesOnMonitors({0, 0, 0, 0}, {}, 640, 480).empty());
 }

@@ -15,8 +15,8 @@ constexpr int kFirstProgramRamp = 1;
 // Invalid input becomes U+FFFD either way, as the conversions do by default.
 std::string utf8(const std::wstring& text) {
   if (text.empty()) return {};
-  int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                   nullptr, 0, nullptr, nullptr);
+  int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                   0, nullptr, nullptr);
   std::string out(static_cast<std::size_t>(size), '\0');
   ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
                         nullptr, nullptr);
@@ -25,8 +25,8 @@ std::string utf8(const std::wstring& text) {
 
 std::wstring utf16(const std::string& text) {
   if (text.empty()) return {};
-  int size = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                   nullptr, 0);
+  int size =
+      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring out(static_cast<std::size_t>(size), L'\0');
   ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
   return out;
@@ -107,8 +107,8 @@ ScreenSaverSettings readDialog(::HWND dialog) {
   settings.autopilot = ::IsDlgButtonChecked(dialog, NEBLA_SETTINGS_AUTOPILOT) == BST_CHECKED;
   ::HWND box = ::GetDlgItem(dialog, NEBLA_SETTINGS_TEXT);
   std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(box)) + 1, L'\0');
-  text.resize(static_cast<std::size_t>(
-      ::GetWindowTextW(box, text.data(), static_cast<int>(text.size()))));
+  text.resize(
+      static_cast<std::size_t>(::GetWindowTextW(box, text.data(), static_cast<int>(text.size()))));
   settings.text = utf8(text);
   return settings;
 }

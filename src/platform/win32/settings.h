@@ -13,10 +13,10 @@
 namespace nebla::platform::win32 {
 
 struct ScreenSaverSettings {
-  int ramp = 1;           // colour scheme 0 to 9, as the digit keys choose it
-  bool light = false;     // the light pass on (the space key)
-  bool autopilot = true;  // a virtual hand sprays, draws, blows and changes colours
-  std::string text;       // the writer's text in UTF-8; empty for Nebla's own
+  int ramp = 1;              // colour scheme 0 to 9, as the digit keys choose it
+  bool light = false;        // the light pass on (the space key)
+  bool autopilot = true;     // a virtual hand sprays, draws, blows and changes colours
+  std::string text;          // the writer's text in UTF-8; empty for Nebla's own
   bool textTooLong = false;  // a stored text over kMaxStoredTextBytes, left unread
 };
 
