@@ -10,7 +10,8 @@ pointer's jitter and ends on a key, and on a real movement; the settings
 dialog (/c) stores its choices in the registry, and the screensaver then
 starts with them; a text typed into its box is stored, and /s spells it
 (its screen is one of the frames the Linux capture tool draws with that
-text); on two monitors (Xephyr with Xinerama inside the Xvfb) /s draws the
+text), while one of 201 pages is refused by OK with a message and, in /s,
+named in the log with Nebla's own text spelt instead; on two monitors (Xephyr with Xinerama inside the Xvfb) /s draws the
 same picture on both, each at its own whole multiple with black around, and
 a key or a movement on the second monitor ends it; in a preview window (/p) its window follows the
 preview's size and ends when the preview closes, and it ends at once,
@@ -25,6 +26,7 @@ are not compared. NEBLA_E2E_DISPLAY=N uses displays :N and :N+1 instead of
 the first free ones.
 """
 
+import glob
 import hashlib
 import os
 import select
@@ -476,6 +478,71 @@ def test_stored_text(build, shots, work, capture):
         check(seen, "screen %d is not a frame of the program spelling the stored text" % n)
 
 
+def temporary_log():
+    """Nebla.log in the prefix's temporary folder, where Nebla.scr writes it."""
+    prefix = os.environ.get("WINEPREFIX") or "%s/nebla-wine-%d" % (
+        os.environ.get("TMPDIR", "/tmp"), os.getuid())
+    found = glob.glob(os.path.join(prefix, "drive_c/users/*/**/Temp/Nebla.log"), recursive=True)
+    return found[0] if found else None
+
+
+def test_refused_text(build, shots, work):
+    log("Nebla.scr: a stored text of 201 pages is refused by OK and, in /s, named in the log")
+    # One "a" a page; a REG_SZ with line ends goes in through a .reg file,
+    # which, of this version, is UTF-16 with a byte order mark.
+    data = ("a\r\n---\r\n" * 201).encode("utf-16-le") + b"\0\0"
+    reg_file = os.path.join(work, "long-text.reg")
+    with open(reg_file, "w", encoding="utf-16") as out:
+        out.write("Windows Registry Editor Version 5.00\n\n"
+                  "[HKEY_CURRENT_USER\\Software\\Nebla\\Screensaver]\n"
+                  "\"Autopilot\"=dword:00000000\n"
+                  "\"Text\"=hex(1):%s\n" % ",".join("%02x" % b for b in data))
+    run(WINE, "reg", "import", reg_file)
+    program = Program(os.path.join(build, "Nebla.scr"), "/c", cwd=work)
+    try:
+        dialog = window("Nebla screensaver")
+        time.sleep(1)
+        xdotool("mousemove", "--window", dialog, "20", "20")
+        xdotool("windowfocus", "--sync", dialog)
+        xdotool("key", "Return")
+        said = window("Nebla", timeout=10)
+        screenshot(os.path.join(shots, "settings-text-refused.png"))
+        xdotool("windowfocus", "--sync", said)
+        xdotool("key", "Return")
+        time.sleep(0.5)
+        check(program.wait(1) is None, "OK closed the dialog on a text of 201 pages")
+        xdotool("key", "Escape")
+        check(program.wait(15) == 0, "the dialog did not end on Escape")
+    finally:
+        program.stop()
+    check(len(registry_text()) > 1000, "the refused text was not left as it was")
+
+    log_file = temporary_log()
+    if log_file:
+        os.remove(log_file)
+    program = Program(os.path.join(build, "Nebla.scr"), "/s", cwd=work)
+    try:
+        window("Nebla")
+        time.sleep(4)
+        written = open(temporary_log() or os.devnull, errors="replace").read()
+        check("stored text refused (" in written and "200 pages" in written and
+              "using Nebla's own text" in written,
+              "the log does not name the refused text: %r" % written[:300])
+        shot = screenshot(os.path.join(shots, "screensaver-text-refused.png"))
+        check(lit_pixels(shot, PICTURE) > 100, "no text spelt after the refused one")
+        xdotool("key", "a")
+        check(program.wait(15) == 0, "the screensaver did not end on a key")
+    finally:
+        program.stop()
+        subprocess.run([WINE, "reg", "delete", r"HKCU\Software\Nebla", "/f"], capture_output=True)
+
+
+def registry_text():
+    result = subprocess.run([WINE, "reg", "query", r"HKCU\Software\Nebla\Screensaver", "/v",
+                             "Text"], capture_output=True)
+    return result.stdout.decode(errors="replace") if result.returncode == 0 else ""
+
+
 # Xephyr's two monitors side by side: the first shows the picture at twice
 # its size, the second, 800 x 600, once with bars of 80 and 60 pixels.
 MONITORS_SIZE = (2080, 1024)
@@ -584,6 +651,7 @@ def main():
             test_screensaver(build, shots, work)
             test_settings(build, shots, work)
             test_stored_text(build, shots, work, capture)
+            test_refused_text(build, shots, work)
             test_two_monitors(build, shots, work)
             test_preview(build, work)
             test_bad_arguments(build, work)

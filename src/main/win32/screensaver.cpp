@@ -45,7 +45,8 @@ void useStoredText(const ScreenSaverSettings& settings) {
   effects::UserText laidOut;
   std::string reason;
   if (settings.textTooLong) {
-    diag::logWarningAtOpen("stored text refused (longer than 1 MiB); using Nebla's own text");
+    diag::logWarningAtOpen(
+        "stored text refused (too long: more than 1 MiB); using Nebla's own text");
   } else if (!settings.text.empty() && !effects::layOutText(settings.text, laidOut, reason)) {
     diag::logWarningAtOpen("stored text refused (" + reason + "); using Nebla's own text");
   } else if (!settings.text.empty()) {

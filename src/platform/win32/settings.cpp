@@ -117,7 +117,7 @@ ScreenSaverSettings readDialog(::HWND dialog) {
 bool textAccepted(::HWND dialog, const std::string& text, const TextCheck& check) {
   std::string reason;
   if (text.size() > kMaxStoredTextBytes)
-    reason = "longer than 1 MiB";
+    reason = "too long: more than 1 MiB";
   else if (text.empty() || check(text, reason))
     return true;
   std::wstring message = L"Your text cannot be used: " + utf16(reason) +
