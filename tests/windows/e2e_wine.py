@@ -8,16 +8,16 @@ does a close request (Alt+F4).
 Nebla.scr /s shows the text writer full screen, takes no notice of the
 pointer's jitter and ends on a key, and on a real movement; the settings
 dialog (/c) stores its choices in the registry, and the screensaver then
-starts with them; a text typed into its box is stored, and /s spells it
-(its screen is one of the frames the Linux capture tool draws with that
-text), while one of 201 pages is refused by OK with a message and, in /s,
-named in the log with Nebla's own text spelt instead; on two monitors (Xephyr with Xinerama inside the Xvfb) /s draws the
-same picture on both, each at its own whole multiple with black around, and
-a key or a movement on the second monitor ends it; in a preview window (/p) its window follows the
-preview's size and ends when the preview closes, and it ends at once,
-without the outro, on a WM_CLOSE to its window or when its window is
-destroyed while the preview lives; damaged arguments end it quietly with no
-window.
+starts with them; a text typed into its box is stored, and /s spells it (its
+screen is one of the frames the Linux capture tool draws with that text),
+while one of 201 pages is refused by OK with a message and, in /s, named in
+the log with Nebla's own text spelt instead; on two monitors (Xephyr with
+Xinerama inside the Xvfb) /s draws the same picture on both, each at its own
+whole multiple with black around, and a key or a movement on the second
+monitor ends it; in a preview window (/p) its window follows the preview's
+size and ends when the preview closes, and it ends at once, without the
+outro, on a WM_CLOSE to its window or when its window is destroyed while the
+preview lives; damaged arguments end it quietly with no window.
 
 Usage: e2e_wine.py BUILD_DIR SHOTS_DIR [LINUX_CAPTURE]
 Needs Xvfb, Xephyr, xdotool, ImageMagick, ffmpeg and Wine
