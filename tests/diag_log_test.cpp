@@ -56,6 +56,18 @@ TEST_F(DiagLog, LinesHaveTheirPrefixAndNumberFormat) {
             "    ERROR:Could not lock FontBuffer\n");
 }
 
+TEST_F(DiagLog, WarningsHeldBeforeTheLogOpensComeFirstAndOnce) {
+  logWarningAtOpen("the stored text is refused (longer than 200 pages)");
+  openLog(file.c_str(), 3);
+  logInfo("started");
+  EXPECT_EQ(contents(),
+            "  WARNING:the stored text is refused (longer than 200 pages)\n"
+            "started\n");
+  openLog(file.c_str(), 3);
+  logInfo("again");
+  EXPECT_EQ(contents(), "again\n");
+}
+
 TEST_F(DiagLog, LevelsFilterBySeverity) {
   openLog(file.c_str(), 2);
   logInfo("new particlecount : ", 6);

@@ -2,6 +2,8 @@
 #include "diag/log.h"
 
 #include <iostream>
+#include <utility>
+#include <vector>
 
 namespace nebla::diag {
 
@@ -12,6 +14,8 @@ namespace {
 
 constexpr std::string_view kErrorPrefix = "    ERROR:";
 constexpr std::string_view kWarningPrefix = "  WARNING:";
+
+std::vector<std::string> heldWarnings;
 
 // Lines are rare and exist to explain failures, so each one is flushed as
 // soon as it is written.
@@ -24,11 +28,17 @@ void writeLine(std::ostream& out, const Parts&... parts) {
 
 void openLog(const char* fileName, std::int32_t level) {
   LogLevel = level;
-  if (level == 0) return;
+  if (level == 0) {
+    heldWarnings.clear();
+    return;
+  }
   if (LogStream.is_open()) LogStream.close();
   LogStream.clear();
   LogStream.open(fileName, std::ios::out | std::ios::trunc);
+  for (const std::string& message : std::exchange(heldWarnings, {})) logWarning(message);
 }
+
+void logWarningAtOpen(std::string message) { heldWarnings.push_back(std::move(message)); }
 
 void logError(std::string_view message) {
   if (LogLevel <= 0) return;

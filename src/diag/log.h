@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <string>
 #include <string_view>
 
 namespace nebla::diag {
@@ -16,6 +17,11 @@ extern std::int32_t LogLevel;
 // Called once by the entry function. Level 0 opens no file; a file that
 // cannot be opened leaves the stream failed and every line is dropped.
 void openLog(const char* fileName, std::int32_t level);
+
+// A warning an entry function has before it runs the program, whose start
+// opens the log (a stored setting it had to refuse): held, and written as
+// the first lines when openLog opens the file, then let go.
+void logWarningAtOpen(std::string message);
 
 // Line writers for the three severities. A number that is a display or
 // setting result is written signed; a system error number unsigned.

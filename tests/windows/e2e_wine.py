@@ -8,16 +8,26 @@ does a close request (Alt+F4).
 Nebla.scr /s shows the text writer full screen, takes no notice of the
 pointer's jitter and ends on a key, and on a real movement; the settings
 dialog (/c) stores its choices in the registry, and the screensaver then
-starts with them; in a preview window (/p) its window follows the
-preview's size and ends when the preview closes, and it ends at once,
-without the outro, on a WM_CLOSE to its window or when its window is
-destroyed while the preview lives; damaged arguments end it quietly with no
-window.
+starts with them; a text typed into its box is stored, and /s spells it (its
+screen is one of the frames the Linux capture tool draws with that text),
+while one of 201 pages is refused by OK with a message and, in /s, named in
+the log with Nebla's own text spelt instead; on two monitors (Xephyr with
+Xinerama inside the Xvfb) /s draws the same picture on both, each at its own
+whole multiple with black around, and a key or a movement on the second
+monitor ends it; in a preview window (/p) its window follows the preview's
+size and ends when the preview closes, and it ends at once, without the
+outro, on a WM_CLOSE to its window or when its window is destroyed while the
+preview lives; damaged arguments end it quietly with no window.
 
-Usage: e2e_wine.py BUILD_DIR SHOTS_DIR
-Needs Xvfb, xdotool, ImageMagick and Wine (tests/windows/wine-run).
+Usage: e2e_wine.py BUILD_DIR SHOTS_DIR [LINUX_CAPTURE]
+Needs Xvfb, Xephyr, xdotool, ImageMagick, ffmpeg and Wine
+(tests/windows/wine-run). Without LINUX_CAPTURE the stored text's frames
+are not compared. NEBLA_E2E_DISPLAY=N uses displays :N and :N+1 instead of
+the first free ones.
 """
 
+import glob
+import hashlib
 import os
 import select
 import signal
@@ -57,27 +67,42 @@ def wait_until(what, timeout, predicate, interval=0.2):
         time.sleep(interval)
 
 
-class XServer:
-    """Xvfb on the first free display number (Xvfb picks it itself)."""
+def fixed_display(offset):
+    first = os.environ.get("NEBLA_E2E_DISPLAY")
+    return None if not first else ":%d" % (int(first) + offset)
 
-    def __init__(self):
+
+class XServer:
+    """An X server on its fixed display number, or on the first free one,
+    which it picks itself and writes to a pipe; DISPLAY then names it."""
+
+    def __init__(self, command, display=None):
+        if display is not None:
+            self.proc = subprocess.Popen(command[:1] + [display] + command[1:],
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                         start_new_session=True)
+            self.display = display
+            socket = "/tmp/.X11-unix/X" + display[1:]
+            wait_until("the X server " + display, 30, lambda: os.path.exists(socket))
+        else:
+            self.display = self.start_free(command)
+        os.environ["DISPLAY"] = self.display
+
+    def start_free(self, command):
         read_end, write_end = os.pipe()
-        self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % (SCREEN_W, SCREEN_H),
-             "-nolisten", "tcp", "-noreset"],
-            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-            start_new_session=True)
+        self.proc = subprocess.Popen(command + ["-displayfd", str(write_end)],
+                                     pass_fds=(write_end,), stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL, start_new_session=True)
         os.close(write_end)
         number = b""
         while not number.endswith(b"\n"):
             ready, _, _ = select.select([read_end], [], [], 30)
             chunk = os.read(read_end, 16) if ready else b""
             if not chunk:
-                raise Failure("Xvfb did not start")
+                raise Failure("%s did not start" % command[0])
             number += chunk
         os.close(read_end)
-        self.display = ":" + number.decode().strip()
-        os.environ["DISPLAY"] = self.display
+        return ":" + number.decode().strip()
 
     def stop(self):
         self.proc.terminate()
@@ -122,30 +147,30 @@ def window(name, timeout=30):
     return wait_until("the window '%s'" % name, timeout, find)
 
 
-def screenshot(path):
+def screenshot(path, size=(SCREEN_W, SCREEN_H)):
     run("import", "-window", "root", path)
     raw = subprocess.run(["convert", path, "-depth", "8", "rgb:-"], capture_output=True,
                          check=True).stdout
-    check(len(raw) == SCREEN_W * SCREEN_H * 3, "unexpected screenshot size")
+    check(len(raw) == size[0] * size[1] * 3, "unexpected screenshot size")
     return raw
 
 
-def brightness(raw, rect):
+def brightness(raw, rect, width=SCREEN_W):
     """Mean of red + green + blue over a rectangle of the screen."""
     x0, y0, w, h = rect
     total = 0
     for y in range(y0, y0 + h, 2):
-        row = raw[(y * SCREEN_W + x0) * 3:(y * SCREEN_W + x0 + w) * 3]
+        row = raw[(y * width + x0) * 3:(y * width + x0 + w) * 3]
         total += sum(row[::6]) + sum(row[1::6]) + sum(row[2::6])
     return total / ((w // 2) * (h // 2))
 
 
-def lit_pixels(raw, rect, level=60):
+def lit_pixels(raw, rect, level=60, width=SCREEN_W):
     x0, y0, w, h = rect
     count = 0
     for y in range(y0, y0 + h, 2):
         for x in range(x0, x0 + w, 2):
-            i = (y * SCREEN_W + x) * 3
+            i = (y * width + x) * 3
             if raw[i] + raw[i + 1] + raw[i + 2] > level:
                 count += 1
     return count
@@ -160,6 +185,17 @@ def colour_sums(raw, rect):
         for c in range(3):
             sums[c] += sum(row[c::6])
     return sums
+
+
+def picture_pixels(raw, rect, scale, width):
+    """The picture's own pixels: the top-left screen pixel of each block."""
+    x0, y0, w, h = rect
+    rows = []
+    for y in range(y0, y0 + h, scale):
+        row = raw[(y * width + x0) * 3:(y * width + x0 + w) * 3]
+        rows.append(b"".join(row[x:x + 3] for x in range(0, w * 3, scale * 3)) if scale > 1
+                    else row)
+    return b"".join(rows)
 
 
 def sharp_at_twice(raw, rect):
@@ -358,6 +394,224 @@ def test_settings(build, shots, work):
         program.stop()
         subprocess.run([WINE, "reg", "delete", r"HKCU\Software\Nebla", "/f"], capture_output=True)
 
+# Two lines, to cross the box's Return; the writer wraps and centres them.
+STORED_TEXT = "Smoke over the hills\nwritten in the settings"
+
+
+def frame_hashes(capture, text_file, frames_dir):
+    """Hashes of every frame the Linux capture tool draws in its first 12 s
+    with the text, decoded to RGB by ffmpeg (one stream, not one process a
+    frame)."""
+    subprocess.run([capture, "--text", text_file, "--seconds", "12", "--png", frames_dir],
+                   capture_output=True, check=True, timeout=120)
+    decoder = subprocess.Popen(["ffmpeg", "-loglevel", "error", "-i",
+                                os.path.join(frames_dir, "frame-%05d.png"), "-f", "rawvideo",
+                                "-pix_fmt", "rgb24", "-"], stdout=subprocess.PIPE)
+    hashes = set()
+    size = 640 * 480 * 3
+    while True:
+        frame = decoder.stdout.read(size)
+        if len(frame) < size:
+            break
+        hashes.add(hashlib.sha256(frame).hexdigest())
+    check(decoder.wait() == 0, "ffmpeg could not read the capture tool's frames")
+    return hashes
+
+
+def test_stored_text(build, shots, work, capture):
+    log("Nebla.scr /c: a text typed into the box is stored with the autopilot off")
+    subprocess.run([WINE, "reg", "delete", r"HKCU\Software\Nebla", "/f"], capture_output=True)
+    program = Program(os.path.join(build, "Nebla.scr"), "/c", cwd=work)
+    try:
+        dialog = window("Nebla screensaver")
+        time.sleep(1)
+        xdotool("mousemove", "--window", dialog, "20", "20")
+        xdotool("windowfocus", "--sync", dialog)
+        # From the ramp list to the autopilot (off) and into the text box;
+        # after the text, Tab leaves the box for OK.
+        for key in ("Tab", "Tab", "space", "Tab"):
+            xdotool("key", key)
+            time.sleep(0.3)
+        xdotool("type", "--delay", "40", STORED_TEXT)
+        time.sleep(0.3)
+        screenshot(os.path.join(shots, "settings-text.png"))
+        for key in ("Tab", "Return"):
+            xdotool("key", key)
+            time.sleep(0.3)
+        check(program.wait(15) == 0, "the settings dialog did not end with OK")
+    finally:
+        program.stop()
+    stored = run(WINE, "reg", "query", r"HKCU\Software\Nebla\Screensaver", "/v", "Text")
+    check("Smoke over the hills" in stored and "written in the settings" in stored,
+          "the text is not stored: %r" % stored)
+
+    log("Nebla.scr /s spells the stored text")
+    xdotool("mousemove", "600", "500")
+    program = Program(os.path.join(build, "Nebla.scr"), "/s", cwd=work)
+    shots_taken = []
+    try:
+        window("Nebla")
+        time.sleep(7)
+        for n in (1, 2):
+            shots_taken.append(screenshot(os.path.join(shots, "screensaver-text-%d.png" % n)))
+            time.sleep(1.5)
+        xdotool("key", "a")
+        check(program.wait(15) == 0, "the screensaver with a text did not end on a key")
+    finally:
+        program.stop()
+        subprocess.run([WINE, "reg", "delete", r"HKCU\Software\Nebla", "/f"], capture_output=True)
+    if capture is None:
+        log("no Linux capture tool given: the stored text's frames are not compared")
+        return
+    text_file = os.path.join(work, "text.txt")
+    with open(text_file, "w") as out:
+        out.write(STORED_TEXT)
+    frames_dir = os.path.join(work, "text-frames")
+    os.makedirs(frames_dir)
+    hashes = frame_hashes(capture, text_file, frames_dir)
+    for n, shot in enumerate(shots_taken, 1):
+        lit = lit_pixels(shot, PICTURE)
+        seen = hashlib.sha256(picture_pixels(shot, PICTURE, 2, SCREEN_W)).hexdigest() in hashes
+        log("screen %d: %d lit pixels, %s the capture tool's frames with the text" %
+            (n, lit, "one of" if seen else "none of"))
+        check(lit > 200, "screen %d shows no writing (%d lit pixels)" % (n, lit))
+        check(seen, "screen %d is not a frame of the program spelling the stored text" % n)
+
+
+def temporary_log():
+    """Nebla.log in the prefix's temporary folder, where Nebla.scr writes it."""
+    prefix = os.environ.get("WINEPREFIX") or "%s/nebla-wine-%d" % (
+        os.environ.get("TMPDIR", "/tmp"), os.getuid())
+    found = glob.glob(os.path.join(prefix, "drive_c/users/*/**/Temp/Nebla.log"), recursive=True)
+    return found[0] if found else None
+
+
+def test_refused_text(build, shots, work):
+    log("Nebla.scr: a stored text of 201 pages is refused by OK and, in /s, named in the log")
+    # One "a" a page; a REG_SZ with line ends goes in through a .reg file,
+    # which, of this version, is UTF-16 with a byte order mark.
+    data = ("a\r\n---\r\n" * 201).encode("utf-16-le") + b"\0\0"
+    reg_file = os.path.join(work, "long-text.reg")
+    with open(reg_file, "w", encoding="utf-16") as out:
+        out.write("Windows Registry Editor Version 5.00\n\n"
+                  "[HKEY_CURRENT_USER\\Software\\Nebla\\Screensaver]\n"
+                  "\"Autopilot\"=dword:00000000\n"
+                  "\"Text\"=hex(1):%s\n" % ",".join("%02x" % b for b in data))
+    run(WINE, "reg", "import", reg_file)
+    program = Program(os.path.join(build, "Nebla.scr"), "/c", cwd=work)
+    try:
+        dialog = window("Nebla screensaver")
+        time.sleep(1)
+        xdotool("mousemove", "--window", dialog, "20", "20")
+        xdotool("windowfocus", "--sync", dialog)
+        xdotool("key", "Return")
+        said = window("Nebla", timeout=10)
+        screenshot(os.path.join(shots, "settings-text-refused.png"))
+        xdotool("windowfocus", "--sync", said)
+        xdotool("key", "Return")
+        time.sleep(0.5)
+        check(program.wait(1) is None, "OK closed the dialog on a text of 201 pages")
+        xdotool("key", "Escape")
+        check(program.wait(15) == 0, "the dialog did not end on Escape")
+    finally:
+        program.stop()
+    check(len(registry_text()) > 1000, "the refused text was not left as it was")
+
+    log_file = temporary_log()
+    if log_file:
+        os.remove(log_file)
+    program = Program(os.path.join(build, "Nebla.scr"), "/s", cwd=work)
+    try:
+        window("Nebla")
+        time.sleep(4)
+        written = open(temporary_log() or os.devnull, errors="replace").read()
+        check("stored text refused (" in written and "200 pages" in written and
+              "using Nebla's own text" in written,
+              "the log does not name the refused text: %r" % written[:300])
+        shot = screenshot(os.path.join(shots, "screensaver-text-refused.png"))
+        check(lit_pixels(shot, PICTURE) > 100, "no text spelt after the refused one")
+        xdotool("key", "a")
+        check(program.wait(15) == 0, "the screensaver did not end on a key")
+    finally:
+        program.stop()
+        subprocess.run([WINE, "reg", "delete", r"HKCU\Software\Nebla", "/f"], capture_output=True)
+
+
+def registry_text():
+    result = subprocess.run([WINE, "reg", "query", r"HKCU\Software\Nebla\Screensaver", "/v",
+                             "Text"], capture_output=True)
+    return result.stdout.decode(errors="replace") if result.returncode == 0 else ""
+
+
+# Xephyr's two monitors side by side: the first shows the picture at twice
+# its size, the second, 800 x 600, once with bars of 80 and 60 pixels.
+MONITORS_SIZE = (2080, 1024)
+FIRST_PICTURE = (0, 32, 1280, 960)
+SECOND_PICTURE = (1280 + 80, 60, 640, 480)
+
+
+def both_pictures(path):
+    """A screen where both monitors show the same picture: the two are drawn
+    one after the other, so a screenshot can fall between them."""
+    for attempt in range(3):
+        shot = screenshot(path, MONITORS_SIZE)
+        width = MONITORS_SIZE[0]
+        if (picture_pixels(shot, FIRST_PICTURE, 2, width) ==
+                picture_pixels(shot, SECOND_PICTURE, 1, width)):
+            return shot
+        time.sleep(0.3)
+    raise Failure("the two monitors do not show the same picture")
+
+
+def test_two_monitors(build, shots, work):
+    log("Nebla.scr /s on two monitors: the picture on each, a key ends it")
+    outer = os.environ["DISPLAY"]
+    prefix = os.environ.get("WINEPREFIX")
+    # The monitors are the prefix's desktop's, known from its first start:
+    # this one is the two monitors' own.
+    os.environ["WINEPREFIX"] = (prefix or os.path.join(work, "wine")) + "-monitors"
+    nested = XServer(["Xephyr", "+xinerama", "-extension", "RANDR", "-screen", "1280x1024+0+0",
+                      "-screen", "800x600+1280+0", "-nolisten", "tcp", "-noreset"],
+                     fixed_display(1))
+    scr = os.path.join(build, "Nebla.scr")
+    try:
+        xdotool("mousemove", "600", "500")
+        program = Program(scr, "/s", cwd=work)
+        try:
+            win = window("Nebla", timeout=60)
+            geometry = xdotool("getwindowgeometry", win)
+            check("%dx%d" % MONITORS_SIZE in geometry, "not over both monitors: " + geometry)
+            time.sleep(8)
+            shot = both_pictures(os.path.join(shots, "screensaver-two-monitors.png"))
+            width = MONITORS_SIZE[0]
+            lit = [lit_pixels(shot, r, width=width) for r in (FIRST_PICTURE, SECOND_PICTURE)]
+            log("lit pixels on the two monitors: %s" % lit)
+            check(min(lit) > 100, "a monitor shows no smoke: %s" % lit)
+            for bar in ((1280, 0, 800, 60), (1280, 60, 80, 480), (0, 0, 1280, 32)):
+                check(brightness(shot, bar, width) < 1, "the bar %s is not black" % (bar,))
+            xdotool("key", "a")
+            check(program.wait(15) == 0, "the screensaver on two monitors did not end on a key")
+        finally:
+            program.stop()
+
+        log("Nebla.scr /s on two monitors ends on a movement on the second one")
+        xdotool("mousemove", "1600", "300")
+        program = Program(scr, "/s", cwd=work)
+        try:
+            window("Nebla")
+            time.sleep(3)
+            xdotool("mousemove", "1700", "400")
+            check(program.wait(15) == 0, "the movement on the second monitor did not end it")
+        finally:
+            program.stop()
+    finally:
+        nested.stop()
+        os.environ["DISPLAY"] = outer
+        if prefix is None:
+            del os.environ["WINEPREFIX"]
+        else:
+            os.environ["WINEPREFIX"] = prefix
+
 
 def test_preview(build, work):
     for mode, what in (("resize", "its window in the preview follows the size and goes with it"),
@@ -387,13 +641,18 @@ def test_bad_arguments(build, work):
 
 def main():
     build, shots = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    capture = os.path.abspath(sys.argv[3]) if len(sys.argv) > 3 else None
     os.makedirs(shots, exist_ok=True)
-    server = XServer()
+    server = XServer(["Xvfb", "-screen", "0", "%dx%dx24" % (SCREEN_W, SCREEN_H), "-nolisten",
+                      "tcp", "-noreset"], fixed_display(0))
     try:
         with tempfile.TemporaryDirectory() as work:
             test_window(build, shots, work)
             test_screensaver(build, shots, work)
             test_settings(build, shots, work)
+            test_stored_text(build, shots, work, capture)
+            test_refused_text(build, shots, work)
+            test_two_monitors(build, shots, work)
             test_preview(build, work)
             test_bad_arguments(build, work)
     except Failure as failure:

@@ -1,5 +1,6 @@
 // The Windows backend's parts that need no window: the screensaver's
-// command line and the screenshot file.
+// command line, where its pictures go on the monitors, and the screenshot
+// file.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "platform/win32/bitmap_file.h"
+#include "platform/win32/monitors.h"
 #include "platform/win32/screensaver_args.h"
 
 namespace nebla::platform::win32 {
@@ -49,6 +51,36 @@ TEST(ScreenSaverArguments, DamagedOrUnknownOnesAreNone) {
                                                          {"/"},
                                                          {"--help"}})
     EXPECT_EQ(parse(args).kind, Kind::None) << (args.empty() ? "" : args[0]);
+}
+
+// "x,y wxh" for each rectangle, so a failure shows them all.
+std::string text(const std::vector<Rect>& rects) {
+  std::string out;
+  for (const Rect& r : rects)
+    out += std::to_string(r.x) + "," + std::to_string(r.y) + " " + std::to_string(r.w) + "x" +
+           std::to_string(r.h) + ";";
+  return out;
+}
+
+TEST(MonitorPictures, EachMonitorAtItsOwnWholeMultipleInWindowCoordinates) {
+  // A 1024 x 768 monitor left of and below the top of a 1920 x 1200
+  // primary, and a small one on the right: the virtual screen starts left
+  // of the primary's corner and above it.
+  Rect virtualScreen{-1024, -100, 1024 + 1920 + 800, 1300};
+  std::vector<Rect> monitors{{0, 0, 1920, 1200}, {-1024, 200, 1024, 768}, {1920, -100, 800, 600}};
+  EXPECT_EQ(text(picturesOnMonitors(virtualScreen, monitors, 640, 480)),
+            text({{1024 + 320, 100 + 120, 1280, 960},
+                  {0 + 192, 300 + 144, 640, 480},
+                  {1024 + 1920 + 80, 0 + 60, 640, 480}}));
+}
+
+TEST(MonitorPictures, SmallOrEmptyMonitorsAndNoneAtAll) {
+  Rect virtualScreen{0, 0, 1600, 1200};
+  // Smaller than the picture: its plain fit; no area: left out.
+  EXPECT_EQ(text(picturesOnMonitors(virtualScreen, {{0, 0, 0, 0}, {800, 600, 320, 300}}, 640, 480)),
+            text({{800, 600 + 30, 320, 240}}));
+  EXPECT_EQ(text(picturesOnMonitors(virtualScreen, {}, 640, 480)), text({{160, 120, 1280, 960}}));
+  EXPECT_TRUE(picturesOnMonitors({0, 0, 0, 0}, {}, 640, 480).empty());
 }
 
 std::vector<unsigned char> readFile(const std::string& path) {

@@ -9,7 +9,28 @@ namespace nebla::platform::win32 {
 namespace {
 
 constexpr wchar_t kKey[] = L"Software\\Nebla\\Screensaver";
+constexpr wchar_t kTextValue[] = L"Text";
 constexpr int kFirstProgramRamp = 1;
+
+// Invalid input becomes U+FFFD either way, as the conversions do by default.
+std::string utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                   0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(size), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                        nullptr, nullptr);
+  return out;
+}
+
+std::wstring utf16(const std::string& text) {
+  if (text.empty()) return {};
+  int size =
+      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(size), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
+  return out;
+}
 
 bool readNumber(::HKEY key, const wchar_t* name, ::DWORD& value) {
   ::DWORD type = 0;
@@ -17,6 +38,39 @@ bool readNumber(::HKEY key, const wchar_t* name, ::DWORD& value) {
   return ::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<::BYTE*>(&value), &size) ==
              ERROR_SUCCESS &&
          type == REG_DWORD && size == sizeof value;
+}
+
+// Every UTF-16 unit is at least one UTF-8 byte, so a value of more units
+// than the limit allows is too long without reading it.
+void readText(::HKEY key, ScreenSaverSettings& settings) {
+  ::DWORD type = 0;
+  ::DWORD size = 0;
+  if (::RegQueryValueExW(key, kTextValue, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+      type != REG_SZ)
+    return;
+  if (size / sizeof(wchar_t) > kMaxStoredTextBytes + 1) {
+    settings.textTooLong = true;
+    return;
+  }
+  std::wstring text(size / sizeof(wchar_t), L'\0');
+  if (::RegQueryValueExW(key, kTextValue, nullptr, &type, reinterpret_cast<::BYTE*>(text.data()),
+                         &size) != ERROR_SUCCESS ||
+      type != REG_SZ)
+    return;
+  text.resize(size / sizeof(wchar_t));
+  while (!text.empty() && text.back() == L'\0') text.pop_back();
+  std::string converted = utf8(text);
+  if (converted.size() > kMaxStoredTextBytes)
+    settings.textTooLong = true;
+  else
+    settings.text = std::move(converted);
+}
+
+bool writeText(::HKEY key, const std::string& text) {
+  std::wstring wide = utf16(text);
+  auto bytes = static_cast<::DWORD>((wide.size() + 1) * sizeof(wchar_t));
+  return ::RegSetValueExW(key, kTextValue, 0, REG_SZ, reinterpret_cast<const ::BYTE*>(wide.c_str()),
+                          bytes) == ERROR_SUCCESS;
 }
 
 bool writeNumber(::HKEY key, const wchar_t* name, ::DWORD value) {
@@ -39,6 +93,10 @@ void fillDialog(::HWND dialog, const ScreenSaverSettings& settings) {
   ::CheckDlgButton(dialog, NEBLA_SETTINGS_LIGHT, settings.light ? BST_CHECKED : BST_UNCHECKED);
   ::CheckDlgButton(dialog, NEBLA_SETTINGS_AUTOPILOT,
                    settings.autopilot ? BST_CHECKED : BST_UNCHECKED);
+  // The box holds as many characters as the limit has bytes; the limit
+  // itself is checked on OK, since a character can take up to four.
+  ::SendDlgItemMessageW(dialog, NEBLA_SETTINGS_TEXT, EM_SETLIMITTEXT, kMaxStoredTextBytes, 0);
+  ::SetDlgItemTextW(dialog, NEBLA_SETTINGS_TEXT, utf16(settings.text).c_str());
 }
 
 ScreenSaverSettings readDialog(::HWND dialog) {
@@ -47,18 +105,47 @@ ScreenSaverSettings readDialog(::HWND dialog) {
   if (item >= 0 && item < 10) settings.ramp = rampOfItem(static_cast<int>(item));
   settings.light = ::IsDlgButtonChecked(dialog, NEBLA_SETTINGS_LIGHT) == BST_CHECKED;
   settings.autopilot = ::IsDlgButtonChecked(dialog, NEBLA_SETTINGS_AUTOPILOT) == BST_CHECKED;
+  ::HWND box = ::GetDlgItem(dialog, NEBLA_SETTINGS_TEXT);
+  std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(box)) + 1, L'\0');
+  text.resize(
+      static_cast<std::size_t>(::GetWindowTextW(box, text.data(), static_cast<int>(text.size()))));
+  settings.text = utf8(text);
   return settings;
 }
 
-::INT_PTR CALLBACK dialogProcedure(::HWND dialog, ::UINT message, ::WPARAM wParam, ::LPARAM) {
+// False after telling the user why the text cannot be kept.
+bool textAccepted(::HWND dialog, const std::string& text, const TextCheck& check) {
+  std::string reason;
+  if (text.size() > kMaxStoredTextBytes)
+    reason = "too long: more than 1 MiB";
+  else if (text.empty() || check(text, reason))
+    return true;
+  std::wstring message = L"Your text cannot be used: " + utf16(reason) +
+                         L".\n\nShorten it, or leave the box empty for Nebla's own text.";
+  ::MessageBoxW(dialog, message.c_str(), L"Nebla", MB_OK | MB_ICONWARNING);
+  ::SetFocus(::GetDlgItem(dialog, NEBLA_SETTINGS_TEXT));
+  return false;
+}
+
+void confirm(::HWND dialog) {
+  const auto& check = *reinterpret_cast<const TextCheck*>(::GetWindowLongPtrW(dialog, DWLP_USER));
+  ScreenSaverSettings chosen = readDialog(dialog);
+  if (!textAccepted(dialog, chosen.text, check)) return;
+  if (!saveSettings(chosen))
+    ::MessageBoxW(dialog, L"The settings could not be saved.", L"Nebla", MB_OK | MB_ICONWARNING);
+  ::EndDialog(dialog, IDOK);
+}
+
+::INT_PTR CALLBACK dialogProcedure(::HWND dialog, ::UINT message, ::WPARAM wParam,
+                                   ::LPARAM lParam) {
   switch (message) {
-    case WM_INITDIALOG: fillDialog(dialog, loadSettings()); return TRUE;
+    case WM_INITDIALOG:
+      ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+      fillDialog(dialog, loadSettings());
+      return TRUE;
     case WM_COMMAND:
       if (LOWORD(wParam) == IDOK) {
-        if (!saveSettings(readDialog(dialog)))
-          ::MessageBoxW(dialog, L"The settings could not be saved.", L"Nebla",
-                        MB_OK | MB_ICONWARNING);
-        ::EndDialog(dialog, IDOK);
+        confirm(dialog);
         return TRUE;
       }
       if (LOWORD(wParam) == IDCANCEL) {
@@ -80,18 +167,21 @@ ScreenSaverSettings loadSettings() {
   if (readNumber(key, L"Ramp", value) && value <= 9) settings.ramp = static_cast<int>(value);
   if (readNumber(key, L"Light", value) && value <= 1) settings.light = value == 1;
   if (readNumber(key, L"Autopilot", value) && value <= 1) settings.autopilot = value == 1;
+  readText(key, settings);
   ::RegCloseKey(key);
   return settings;
 }
 
 bool saveSettings(const ScreenSaverSettings& settings) {
+  if (settings.text.size() > kMaxStoredTextBytes) return false;
   ::HKEY key = nullptr;
   if (::RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
                         nullptr) != ERROR_SUCCESS)
     return false;
   bool saved = writeNumber(key, L"Ramp", static_cast<::DWORD>(settings.ramp)) &&
                writeNumber(key, L"Light", settings.light ? 1 : 0) &&
-               writeNumber(key, L"Autopilot", settings.autopilot ? 1 : 0);
+               writeNumber(key, L"Autopilot", settings.autopilot ? 1 : 0) &&
+               writeText(key, settings.text);
   ::RegCloseKey(key);
   return saved;
 }
@@ -109,9 +199,10 @@ void enterTemporaryFolder() {
   if (length > 0 && length <= MAX_PATH) ::SetCurrentDirectoryW(path);
 }
 
-void runSettingsDialog(std::uintptr_t owner) {
+void runSettingsDialog(std::uintptr_t owner, const TextCheck& check) {
   ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(NEBLA_SETTINGS_DIALOG),
-                    reinterpret_cast<::HWND>(owner), dialogProcedure, 0);
+                    reinterpret_cast<::HWND>(owner), dialogProcedure,
+                    reinterpret_cast<::LPARAM>(&check));
 }
 
 }  // namespace nebla::platform::win32

@@ -13,6 +13,7 @@
 #include <ctime>
 
 #include "platform/win32/bitmap_file.h"
+#include "platform/win32/monitors.h"
 
 namespace nebla::platform::win32 {
 namespace {
@@ -73,6 +74,12 @@ bool programKey(int vk) {
   info.cbSize = sizeof info;
   ::GetMonitorInfoW(::MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &info);
   return workArea ? info.rcWork : info.rcMonitor;
+}
+
+::BOOL CALLBACK addMonitor(::HMONITOR, ::HDC, ::LPRECT area, ::LPARAM list) {
+  reinterpret_cast<std::vector<Rect>*>(list)->push_back(
+      {area->left, area->top, area->right - area->left, area->bottom - area->top});
+  return TRUE;
 }
 
 // nebla-YYYYMMDD-HHMMSS.bmp in the working directory; a second shot in the
@@ -154,8 +161,8 @@ void Win32Backend::push(InputEvent::Kind kind, int key) {
 }
 
 // The window appears with the program's window: full screen over the
-// monitor for the program and the screensaver (over every monitor for the
-// latter), or as a child filling the preview window.
+// primary monitor for the program, over the whole virtual screen for the
+// screensaver, or as a child filling the preview window.
 void Win32Backend::windowCreated(const WindowInfo& info) {
   if (window_ != nullptr || !registerClass()) return;
   imageWidth_ = info.width > 0 ? info.width : imageWidth_;
@@ -169,22 +176,33 @@ void Win32Backend::windowCreated(const WindowInfo& info) {
     ::GetClientRect(parent, &area);
     created = ::CreateWindowExW(0, kClassName, wide(title_).c_str(), WS_CHILD | WS_VISIBLE, 0, 0,
                                 area.right, area.bottom, parent, nullptr, instance, this);
+  } else if (options_.mode == Mode::ScreenSaver) {
+    created = ::CreateWindowExW(WS_EX_TOPMOST, kClassName, wide(title_).c_str(), WS_POPUP, 0, 0, 0,
+                                0, nullptr, nullptr, instance, this);
   } else {
-    bool saver = options_.mode == Mode::ScreenSaver;
-    int x = saver ? ::GetSystemMetrics(SM_XVIRTUALSCREEN) : 0;
-    int y = saver ? ::GetSystemMetrics(SM_YVIRTUALSCREEN) : 0;
-    int w = ::GetSystemMetrics(saver ? SM_CXVIRTUALSCREEN : SM_CXSCREEN);
-    int h = ::GetSystemMetrics(saver ? SM_CYVIRTUALSCREEN : SM_CYSCREEN);
-    created = ::CreateWindowExW(saver ? WS_EX_TOPMOST : 0, kClassName, wide(title_).c_str(),
-                                WS_POPUP, x, y, w, h, nullptr, nullptr, instance, this);
+    created = ::CreateWindowExW(0, kClassName, wide(title_).c_str(), WS_POPUP, 0, 0,
+                                ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN),
+                                nullptr, nullptr, instance, this);
   }
   if (created == nullptr) return;
   window_ = created;
+  if (options_.mode == Mode::ScreenSaver) coverVirtualScreen();
   if (options_.mode != Mode::Preview) {
     ::ShowWindow(created, SW_SHOW);
     ::SetForegroundWindow(created);
   }
   setPointerVisible(pointerVisible_);
+}
+
+// The monitors are read again whenever the displays change, and the window
+// follows the virtual screen.
+void Win32Backend::coverVirtualScreen() {
+  virtualScreen_ = {::GetSystemMetrics(SM_XVIRTUALSCREEN), ::GetSystemMetrics(SM_YVIRTUALSCREEN),
+                    ::GetSystemMetrics(SM_CXVIRTUALSCREEN), ::GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+  monitors_.clear();
+  ::EnumDisplayMonitors(nullptr, nullptr, addMonitor, reinterpret_cast<::LPARAM>(&monitors_));
+  ::SetWindowPos(handle(window_), nullptr, virtualScreen_.x, virtualScreen_.y, virtualScreen_.w,
+                 virtualScreen_.h, SWP_NOACTIVATE | SWP_NOZORDER);
 }
 
 void Win32Backend::windowDestroyed() {
@@ -233,38 +251,32 @@ void Win32Backend::present(const Presentation& frame) {
 
 // Where the picture lies in the window: the largest whole multiple that
 // fits, centred (the plain fit when the window is smaller than the image).
-// The screensaver centres it on the primary monitor.
 Rect Win32Backend::pictureRect() const {
   ::RECT client{};
   ::GetClientRect(handle(window_), &client);
-  Rect area{0, 0, client.right, client.bottom};
-  if (options_.mode == Mode::ScreenSaver) {
-    area = {-::GetSystemMetrics(SM_XVIRTUALSCREEN), -::GetSystemMetrics(SM_YVIRTUALSCREEN),
-            ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
-  }
-  Rect picture = fitWholeMultiple(area.w, area.h, imageWidth_, imageHeight_);
-  picture.x += area.x;
-  picture.y += area.y;
-  return picture;
+  return fitWholeMultiple(client.right, client.bottom, imageWidth_, imageHeight_);
+}
+
+// The screensaver shows the picture once on every monitor.
+std::vector<Rect> Win32Backend::pictureRects() const {
+  if (options_.mode != Mode::ScreenSaver) return {pictureRect()};
+  return picturesOnMonitors(virtualScreen_, monitors_, imageWidth_, imageHeight_);
 }
 
 // The picture through its palette with StretchDIBits, which repeats whole
 // pixels at whole multiples; black around it, and black all over until the
-// first frame.
+// first frame. Only where no picture goes is painted black, so the
+// pictures do not flicker.
 void Win32Backend::draw() {
   if (window_ == nullptr) return;
   ::HWND window = handle(window_);
   ::RECT client{};
   ::GetClientRect(window, &client);
-  Rect p = hasFrame_ ? pictureRect() : Rect{};
+  std::vector<Rect> pictures = hasFrame_ ? pictureRects() : std::vector<Rect>{};
   ::HDC dc = ::GetDC(window);
-  auto black = static_cast<::HBRUSH>(::GetStockObject(BLACK_BRUSH));
-  ::RECT bars[] = {{0, 0, client.right, p.y},
-                   {0, p.y + p.h, client.right, client.bottom},
-                   {0, p.y, p.x, p.y + p.h},
-                   {p.x + p.w, p.y, client.right, p.y + p.h}};
-  for (const ::RECT& bar : bars)
-    if (bar.right > bar.left && bar.bottom > bar.top) ::FillRect(dc, &bar, black);
+  for (const Rect& p : pictures) ::ExcludeClipRect(dc, p.x, p.y, p.x + p.w, p.y + p.h);
+  ::FillRect(dc, &client, static_cast<::HBRUSH>(::GetStockObject(BLACK_BRUSH)));
+  ::SelectClipRgn(dc, nullptr);
   if (hasFrame_) {
     struct {
       ::BITMAPINFOHEADER header;
@@ -275,8 +287,9 @@ void Win32Backend::draw() {
     for (int i = 0; i < 256; ++i)
       info.colours[i] = {palette_[i].peBlue, palette_[i].peGreen, palette_[i].peRed, 0};
     ::SetStretchBltMode(dc, COLORONCOLOR);
-    ::StretchDIBits(dc, p.x, p.y, p.w, p.h, 0, 0, imageWidth_, imageHeight_, pixels_.data(),
-                    reinterpret_cast<::BITMAPINFO*>(&info), DIB_RGB_COLORS, SRCCOPY);
+    for (const Rect& p : pictures)
+      ::StretchDIBits(dc, p.x, p.y, p.w, p.h, 0, 0, imageWidth_, imageHeight_, pixels_.data(),
+                      reinterpret_cast<::BITMAPINFO*>(&info), DIB_RGB_COLORS, SRCCOPY);
   }
   ::ReleaseDC(window, dc);
 }
@@ -305,6 +318,9 @@ bool Win32Backend::onMessage(unsigned message, std::uintptr_t wParam, std::intpt
     }
     case WM_ERASEBKGND: result = 1; return true;
     case WM_SIZE: draw(); return false;
+    case WM_DISPLAYCHANGE:
+      if (options_.mode == Mode::ScreenSaver) coverVirtualScreen();
+      return false;
     case WM_SETCURSOR:
       if (LOWORD(lParam) != HTCLIENT || options_.mode == Mode::Preview || pointerVisible_)
         return false;

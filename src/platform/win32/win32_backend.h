@@ -2,8 +2,8 @@
 // the 8-bit picture shown through GDI with its palette at a whole multiple
 // of its size, the system's millisecond clock, and keyboard, pointer, focus
 // and close requests as the platform's input. It also runs the screensaver:
-// full screen until the first real input, or inside the preview window of
-// the Screen Saver Settings dialog.
+// over every monitor until the first real input, or inside the preview
+// window of the Screen Saver Settings dialog.
 //
 // This header stays free of <windows.h>: the platform's own types share
 // their names with the system's, and only the backend's sources see both.
@@ -21,7 +21,7 @@ namespace nebla::platform::win32 {
 
 enum class Mode {
   Window,       // nebla.exe: full screen, Alt+Enter for a window
-  ScreenSaver,  // Nebla.scr /s: full screen, any real input ends it
+  ScreenSaver,  // Nebla.scr /s: every monitor, any real input ends it
   Preview,      // Nebla.scr /p HWND: a child of the settings dialog's preview
 };
 
@@ -75,6 +75,8 @@ class Win32Backend final : public Backend {
   void onScreenSaverInput(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
   bool trackPointer(int windowX, int windowY);
   Rect pictureRect() const;
+  std::vector<Rect> pictureRects() const;
+  void coverVirtualScreen();
   void draw();
   void toggleFullScreen();
   void saveScreenshot();
@@ -102,6 +104,10 @@ class Win32Backend final : public Backend {
   int firstX_ = 0;
   int firstY_ = 0;
   bool ending_ = false;
+  // The screensaver's window spans the virtual screen (in screen
+  // coordinates) and shows the picture on each of the monitors.
+  Rect virtualScreen_;
+  std::vector<Rect> monitors_;
   ScreenshotReport report_;
   std::string title_;
   bool noteShown_ = false;
