@@ -29,9 +29,8 @@ static_assert(platform::win32::kMaxStoredTextBytes == effects::kMaxTextBytes,
               "the settings keep as long a text as the program lays out");
 
 // No key reaches the program here, so the writer's own pages that teach
-// the keys would only mislead. This is where the writer is told to leave
-// them out; until the text writer can, its whole built-in text is spelt.
-void useHostDefaultText() {}
+// the keys would only mislead: it leaves them out.
+void useHostDefaultText() { effects::spellBuiltInWithoutKeys(); }
 
 // What the settings dialog asks of a text before it keeps it.
 bool textUsable(const std::string& text, std::string& reason) {
