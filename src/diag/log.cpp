@@ -2,6 +2,8 @@
 #include "diag/log.h"
 
 #include <iostream>
+#include <utility>
+#include <vector>
 
 namespace nebla::diag {
 
@@ -12,6 +14,8 @@ namespace {
 
 constexpr std::string_view kErrorPrefix = "    ERROR:";
 constexpr std::string_view kWarningPrefix = "  WARNING:";
+
+std::vector<std::string> linesAtOpen;
 
 // Lines are rare and exist to explain failures, so each one is flushed as
 // soon as it is written.
@@ -24,10 +28,14 @@ void writeLine(std::ostream& out, const Parts&... parts) {
 
 void openLog(const char* fileName, std::int32_t level) {
   LogLevel = level;
-  if (level == 0) return;
+  if (level == 0) {
+    linesAtOpen.clear();
+    return;
+  }
   if (LogStream.is_open()) LogStream.close();
   LogStream.clear();
   LogStream.open(fileName, std::ios::out | std::ios::trunc);
+  for (const std::string& line : std::exchange(linesAtOpen, {})) logInfo(line);
 }
 
 void logError(std::string_view message) {
@@ -63,5 +71,7 @@ void logInfo(std::string_view message) {
 void logInfo(std::string_view message, std::int32_t value) {
   if (LogLevel > 2) writeLine(LogStream, message, value);
 }
+
+void logInfoAtOpen(std::string message) { linesAtOpen.push_back(std::move(message)); }
 
 }  // namespace nebla::diag

@@ -6,6 +6,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +29,7 @@
 #include "platform/headless/script.h"
 #include "platform/headless/session_recorder.h"
 #include "platform/pilot/pilot_backend.h"
+#include "platform/process/text_program.h"
 #include "platform/sdl/adopted_backend.h"
 #include "platform/sdl/sdl_backend.h"
 #include "platform/sdl/x11_target.h"
@@ -62,6 +64,16 @@ constexpr const char* kUsage =
     "  --light         start with the light on (Space)\n"
     "  --text FILE     the text writer spells FILE (UTF-8, - for standard input)\n"
     "                  instead of its own text\n"
+    "  --text-literal WORDS\n"
+    "                  the writer spells WORDS; the two characters \\n in them\n"
+    "                  start a new line\n"
+    "  --text-program COMMAND\n"
+    "                  the writer spells what the shell command COMMAND prints\n"
+    "                  (within 10 s and 1 MiB), such as fortune\n"
+    "  --text-mode own|literal|file|program\n"
+    "                  which of --text-literal, --text and --text-program to\n"
+    "                  use, the others ignored (own: Nebla's own text); without\n"
+    "                  it, at most one of them may be given\n"
     "  --autopilot     a virtual hand sprays, draws, blows and changes colours\n"
     "  --no-autopilot  no virtual hand, also in another program's window\n"
     "  --record FILE   also write the session's input to FILE as a script for\n"
@@ -83,7 +95,10 @@ constexpr const char* kUsage =
 
 struct Options {
   std::string record;
-  std::string text;
+  std::string text;         // --text FILE
+  std::string textLiteral;  // --text-literal WORDS
+  std::string textProgram;  // --text-program COMMAND
+  std::optional<std::string> textMode;
   std::optional<int> scheme;  // 1 to 10
   bool light = false;
   std::optional<bool> autopilot;  // unset: on in another program's window
@@ -114,16 +129,49 @@ bool parseScheme(const char* text, Options& options) {
 // One option that takes a value; false after telling why it is refused.
 bool parseValue(std::string_view arg, const char* value, Options& options) {
   if (value == nullptr || value[0] == '\0')
-    return refuse(std::string(arg) +
-                  (arg == "--record" || arg == "--text" ? " needs a file name" : " needs a value"));
+    return refuse(std::string(arg) + (arg == "--record" || arg == "--text" ? " needs a file name"
+                                      : arg == "--text-literal"           ? " needs the words"
+                                      : arg == "--text-program"           ? " needs a command"
+                                                                          : " needs a value"));
   if (arg == "--record") options.record = value;
   if (arg == "--text") options.text = value;
+  if (arg == "--text-literal") options.textLiteral = value;
+  if (arg == "--text-program") options.textProgram = value;
+  if (arg == "--text-mode") options.textMode = value;
   if (arg == "--window-id") options.windowId = value;
   return arg != "--scheme" || parseScheme(value, options);
 }
 
 bool takesValue(std::string_view arg) {
-  return arg == "--record" || arg == "--text" || arg == "--scheme" || arg == "--window-id";
+  return arg == "--record" || arg == "--text" || arg == "--scheme" || arg == "--window-id" ||
+         arg == "--text-literal" || arg == "--text-program" || arg == "--text-mode";
+}
+
+// One text source at most: --text-mode keeps the one it names and drops the
+// others (XScreenSaver's settings page passes every field that is filled
+// in); without it, two sources are refused.
+bool pickTextSource(Options& options) {
+  std::string* sources[] = {&options.textLiteral, &options.text, &options.textProgram};
+  const char* modes[] = {"literal", "file", "program"};
+  const char* names[] = {"--text-literal WORDS", "--text FILE", "--text-program COMMAND"};
+  if (!options.textMode) {
+    int given = 0;
+    for (std::string* source : sources) given += source->empty() ? 0 : 1;
+    return given <= 1 || refuse("give only one of --text, --text-literal and --text-program "
+                                "(or pick one with --text-mode)");
+  }
+  bool known = *options.textMode == "own";
+  for (int i = 0; i < 3; ++i) {
+    if (*options.textMode != modes[i]) {
+      sources[i]->clear();
+    } else if (sources[i]->empty()) {
+      return refuse("--text-mode " + *options.textMode + " needs " + names[i]);
+    } else {
+      known = true;
+    }
+  }
+  return known || refuse("--text-mode wants own, literal, file or program, not " +
+                         nebla::platform::headless::quoted(*options.textMode));
 }
 
 Parsed parseOptions(int argc, char** argv, Options& options) {
@@ -149,11 +197,24 @@ Parsed parseOptions(int argc, char** argv, Options& options) {
       return Parsed::Refused;
     }
   }
-  return Parsed::Run;
+  return pickTextSource(options) ? Parsed::Run : Parsed::Refused;
 }
 
-// The user's text, laid out before the window opens, for the writer to
-// spell; the characters it has no glyph for are named once.
+// The user's text, laid out before the window opens, goes to the writer;
+// the characters it has no glyph for are named once, and the log tells
+// where the text came from.
+void spellLaidOut(nebla::effects::UserText text, const std::string& source) {
+  using namespace nebla;
+  if (!text.unmapped.empty())
+    std::fprintf(stderr, "nebla: no glyph for: %s (left empty)\n",
+                 effects::describeUnmapped(text.unmapped).c_str());
+  std::size_t pages = text.pages.size() / effects::kPageCells;
+  diag::logInfoAtOpen("text: " + std::to_string(pages) + (pages == 1 ? " page" : " pages") +
+                      " from " + source);
+  effects::spellText(std::move(text.pages));
+}
+
+// --text FILE.
 bool spellUserText(const std::string& path) {
   nebla::effects::UserText text;
   std::string message;
@@ -161,10 +222,45 @@ bool spellUserText(const std::string& path) {
     std::fprintf(stderr, "nebla: %s\n", message.c_str());
     return false;
   }
-  if (!text.unmapped.empty())
-    std::fprintf(stderr, "nebla: no glyph for: %s (left empty)\n",
-                 nebla::effects::describeUnmapped(text.unmapped).c_str());
-  nebla::effects::spellText(std::move(text.pages));
+  spellLaidOut(std::move(text), "the file " + nebla::platform::headless::quoted(path));
+  return true;
+}
+
+// --text-literal WORDS. A settings field holds one line, so the two
+// characters \n stand for a line break, as in XScreenSaver's own text
+// setting.
+bool spellLiteral(const std::string& words) {
+  std::string lines;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    bool lineBreak = words.compare(i, 2, "\\n") == 0;
+    lines += lineBreak ? '\n' : words[i];
+    i += lineBreak ? 1 : 0;
+  }
+  nebla::effects::UserText text;
+  std::string reason;
+  if (!nebla::effects::layOutText(lines, text, reason)) {
+    std::fprintf(stderr, "nebla: --text-literal: %s\n", reason.c_str());
+    return false;
+  }
+  spellLaidOut(std::move(text), "the words given");
+  return true;
+}
+
+// --text-program COMMAND, run once before the window opens: with no text
+// yet to fall back on, a program that fails ends nebla.
+bool spellProgramOutput(const std::string& command) {
+  using namespace nebla;
+  std::string name = "the text program " + platform::headless::quoted(command);
+  platform::process::ProgramResult result =
+      platform::process::TextProgram(command, effects::kMaxTextBytes, std::chrono::seconds(10))
+          .run();
+  effects::UserText text;
+  std::string reason = result.failure;
+  if (!result.ok || !effects::layOutText(result.output, text, reason)) {
+    std::fprintf(stderr, "nebla: %s: %s\n", name.c_str(), reason.c_str());
+    return false;
+  }
+  spellLaidOut(std::move(text), "the program " + platform::headless::quoted(command));
   return true;
 }
 
@@ -289,6 +385,8 @@ int main(int argc, char** argv) {
     case Parsed::Run: break;
   }
   if (!options.text.empty() && !spellUserText(options.text)) return 2;
+  if (!options.textLiteral.empty() && !spellLiteral(options.textLiteral)) return 2;
+  if (!options.textProgram.empty() && !spellProgramOutput(options.textProgram)) return 2;
   std::optional<unsigned long> target;
   if (!findTarget(options, target)) return 2;
   // The record file is made before anything else, so that a bad name is
