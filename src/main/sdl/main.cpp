@@ -200,6 +200,18 @@ Parsed parseOptions(int argc, char** argv, Options& options) {
   return pickTextSource(options) ? Parsed::Run : Parsed::Refused;
 }
 
+// A file name or command in full, for the log, where nothing cuts it short:
+// in single quotes, control characters as \xNN so that it stays one line.
+std::string logName(std::string_view text) {
+  std::string out = "'";
+  for (unsigned char c : text) {
+    char hex[5];
+    std::snprintf(hex, sizeof hex, "\\x%02X", c);
+    out += c < 0x20 || c == 0x7F ? std::string(hex) : std::string(1, static_cast<char>(c));
+  }
+  return out + "'";
+}
+
 // The user's text, laid out before the window opens, goes to the writer;
 // the characters it has no glyph for are named once, and the log tells
 // where the text came from.
@@ -222,7 +234,7 @@ bool spellUserText(const std::string& path) {
     std::fprintf(stderr, "nebla: %s\n", message.c_str());
     return false;
   }
-  spellLaidOut(std::move(text), "the file " + nebla::platform::headless::quoted(path));
+  spellLaidOut(std::move(text), "the file " + logName(path));
   return true;
 }
 
@@ -260,7 +272,7 @@ bool spellProgramOutput(const std::string& command) {
     std::fprintf(stderr, "nebla: %s: %s\n", name.c_str(), reason.c_str());
     return false;
   }
-  spellLaidOut(std::move(text), "the program " + platform::headless::quoted(command));
+  spellLaidOut(std::move(text), "the program " + logName(command));
   return true;
 }
 
