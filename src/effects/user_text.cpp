@@ -260,4 +260,46 @@ std::string describeUnmapped(const std::vector<char32_t>& unmapped) {
   return out;
 }
 
+bool pickTextSource(TextChoice& choice, std::string& reason) {
+  struct Source {
+    const char* mode;
+    std::string* value;
+    const char* option;
+  };
+  const Source sources[] = {{"literal", &choice.literal, "--text-literal WORDS"},
+                            {"file", &choice.file, "--text FILE"},
+                            {"program", &choice.program, "--text-program COMMAND"}};
+  if (choice.mode.empty()) {
+    int given = 0;
+    for (const Source& source : sources) given += source.value->empty() ? 0 : 1;
+    if (given > 1)
+      reason = "give only one of --text, --text-literal and --text-program "
+               "(or pick one with --text-mode)";
+    return given <= 1;
+  }
+  bool known = choice.mode == "own";
+  for (const Source& source : sources) {
+    if (choice.mode != source.mode) {
+      source.value->clear();
+    } else if (source.value->empty()) {
+      reason = "--text-mode " + choice.mode + " needs " + source.option;
+      return false;
+    } else {
+      known = true;
+    }
+  }
+  if (!known) reason = "--text-mode wants own, literal, file or program, not '" + choice.mode + "'";
+  return known;
+}
+
+std::string literalText(std::string_view words) {
+  std::string lines;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    bool lineBreak = words.substr(i, 2) == "\\n";
+    lines += lineBreak ? '\n' : words[i];
+    i += lineBreak ? 1 : 0;
+  }
+  return lines;
+}
+
 }  // namespace nebla::effects

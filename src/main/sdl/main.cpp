@@ -95,10 +95,7 @@ constexpr const char* kUsage =
 
 struct Options {
   std::string record;
-  std::string text;         // --text FILE
-  std::string textLiteral;  // --text-literal WORDS
-  std::string textProgram;  // --text-program COMMAND
-  std::optional<std::string> textMode;
+  nebla::effects::TextChoice text;
   std::optional<int> scheme;  // 1 to 10
   bool light = false;
   std::optional<bool> autopilot;  // unset: on in another program's window
@@ -134,10 +131,10 @@ bool parseValue(std::string_view arg, const char* value, Options& options) {
                                       : arg == "--text-program"           ? " needs a command"
                                                                           : " needs a value"));
   if (arg == "--record") options.record = value;
-  if (arg == "--text") options.text = value;
-  if (arg == "--text-literal") options.textLiteral = value;
-  if (arg == "--text-program") options.textProgram = value;
-  if (arg == "--text-mode") options.textMode = value;
+  if (arg == "--text") options.text.file = value;
+  if (arg == "--text-literal") options.text.literal = value;
+  if (arg == "--text-program") options.text.program = value;
+  if (arg == "--text-mode") options.text.mode = value;
   if (arg == "--window-id") options.windowId = value;
   return arg != "--scheme" || parseScheme(value, options);
 }
@@ -145,33 +142,6 @@ bool parseValue(std::string_view arg, const char* value, Options& options) {
 bool takesValue(std::string_view arg) {
   return arg == "--record" || arg == "--text" || arg == "--scheme" || arg == "--window-id" ||
          arg == "--text-literal" || arg == "--text-program" || arg == "--text-mode";
-}
-
-// One text source at most: --text-mode keeps the one it names and drops the
-// others (XScreenSaver's settings page passes every field that is filled
-// in); without it, two sources are refused.
-bool pickTextSource(Options& options) {
-  std::string* sources[] = {&options.textLiteral, &options.text, &options.textProgram};
-  const char* modes[] = {"literal", "file", "program"};
-  const char* names[] = {"--text-literal WORDS", "--text FILE", "--text-program COMMAND"};
-  if (!options.textMode) {
-    int given = 0;
-    for (std::string* source : sources) given += source->empty() ? 0 : 1;
-    return given <= 1 || refuse("give only one of --text, --text-literal and --text-program "
-                                "(or pick one with --text-mode)");
-  }
-  bool known = *options.textMode == "own";
-  for (int i = 0; i < 3; ++i) {
-    if (*options.textMode != modes[i]) {
-      sources[i]->clear();
-    } else if (sources[i]->empty()) {
-      return refuse("--text-mode " + *options.textMode + " needs " + names[i]);
-    } else {
-      known = true;
-    }
-  }
-  return known || refuse("--text-mode wants own, literal, file or program, not " +
-                         nebla::platform::headless::quoted(*options.textMode));
 }
 
 Parsed parseOptions(int argc, char** argv, Options& options) {
@@ -197,7 +167,10 @@ Parsed parseOptions(int argc, char** argv, Options& options) {
       return Parsed::Refused;
     }
   }
-  return pickTextSource(options) ? Parsed::Run : Parsed::Refused;
+  std::string reason;
+  if (nebla::effects::pickTextSource(options.text, reason)) return Parsed::Run;
+  refuse(reason);
+  return Parsed::Refused;
 }
 
 // A file name or command in full, for the log, where nothing cuts it short:
@@ -238,19 +211,11 @@ bool spellUserText(const std::string& path) {
   return true;
 }
 
-// --text-literal WORDS. A settings field holds one line, so the two
-// characters \n stand for a line break, as in XScreenSaver's own text
-// setting.
+// --text-literal WORDS.
 bool spellLiteral(const std::string& words) {
-  std::string lines;
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    bool lineBreak = words.compare(i, 2, "\\n") == 0;
-    lines += lineBreak ? '\n' : words[i];
-    i += lineBreak ? 1 : 0;
-  }
   nebla::effects::UserText text;
   std::string reason;
-  if (!nebla::effects::layOutText(lines, text, reason)) {
+  if (!nebla::effects::layOutText(nebla::effects::literalText(words), text, reason)) {
     std::fprintf(stderr, "nebla: --text-literal: %s\n", reason.c_str());
     return false;
   }
@@ -396,9 +361,9 @@ int main(int argc, char** argv) {
     case Parsed::AddToXScreenSaver: return addToXScreenSaver();
     case Parsed::Run: break;
   }
-  if (!options.text.empty() && !spellUserText(options.text)) return 2;
-  if (!options.textLiteral.empty() && !spellLiteral(options.textLiteral)) return 2;
-  if (!options.textProgram.empty() && !spellProgramOutput(options.textProgram)) return 2;
+  if (!options.text.file.empty() && !spellUserText(options.text.file)) return 2;
+  if (!options.text.literal.empty() && !spellLiteral(options.text.literal)) return 2;
+  if (!options.text.program.empty() && !spellProgramOutput(options.text.program)) return 2;
   std::optional<unsigned long> target;
   if (!findTarget(options, target)) return 2;
   // The record file is made before anything else, so that a bad name is
