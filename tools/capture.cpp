@@ -13,6 +13,7 @@
 
 #include "app/entry.h"
 #include "capture_options.h"
+#include "diag/log.h"
 #include "effects/text_writer.h"
 #include "effects/user_text.h"
 #include "host.h"
@@ -263,8 +264,20 @@ void printSummary(const CaptureOptions& options, const Recorder& recorder, doubl
   }
 }
 
-// The user's text, laid out before the run, for the writer to spell; the
-// characters it has no glyph for are named once.
+// The user's text, laid out before the run, goes to the writer; the
+// characters it has no glyph for are named once, and the log tells where
+// the text came from.
+void spellLaidOut(effects::UserText text, const std::string& source) {
+  if (!text.unmapped.empty())
+    std::fprintf(stderr, "nebla-capture: no glyph for: %s (left empty)\n",
+                 effects::describeUnmapped(text.unmapped).c_str());
+  std::size_t pages = text.pages.size() / effects::kPageCells;
+  diag::logInfoAtOpen("text: " + std::to_string(pages) + (pages == 1 ? " page" : " pages") +
+                      " from " + source);
+  effects::spellText(std::move(text.pages));
+}
+
+// --text FILE.
 bool spellUserText(const std::string& path) {
   effects::UserText text;
   std::string message;
@@ -272,10 +285,27 @@ bool spellUserText(const std::string& path) {
     std::fprintf(stderr, "nebla-capture: %s\n", message.c_str());
     return false;
   }
-  if (!text.unmapped.empty())
-    std::fprintf(stderr, "nebla-capture: no glyph for: %s (left empty)\n",
-                 effects::describeUnmapped(text.unmapped).c_str());
-  effects::spellText(std::move(text.pages));
+  spellLaidOut(std::move(text), "the file " + platform::headless::quoted(path));
+  return true;
+}
+
+// --text-literal WORDS, or --text-program COMMAND run once before the run.
+bool spellGivenText(const CaptureOptions& options) {
+  bool program = !options.textProgram.empty();
+  std::string name = program ? "the text program " + platform::headless::quoted(options.textProgram)
+                             : std::string("--text-literal");
+  std::string words = effects::literalText(options.textLiteral);
+  std::string reason;
+  effects::UserText text;
+  if ((program && !tools::host::runTextProgram(options.textProgram, effects::kMaxTextBytes, words,
+                                               reason)) ||
+      !effects::layOutText(words, text, reason)) {
+    std::fprintf(stderr, "nebla-capture: %s: %s\n", name.c_str(), reason.c_str());
+    return false;
+  }
+  spellLaidOut(std::move(text), program ? "the program " + platform::headless::quoted(
+                                                               options.textProgram)
+                                        : "the words given");
   return true;
 }
 
@@ -301,6 +331,8 @@ std::optional<int> readInput(int argc, char** argv, CaptureOptions& options,
     return tools::kExitRefused;
   }
   if (!options.text.empty() && !spellUserText(options.text)) return tools::kExitRefused;
+  if ((!options.textLiteral.empty() || !options.textProgram.empty()) && !spellGivenText(options))
+    return tools::kExitRefused;
   if (!options.pngDir.empty() && !prepareDirectory(options.pngDir)) return tools::kExitRefused;
   return std::nullopt;
 }
