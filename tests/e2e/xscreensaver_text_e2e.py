@@ -11,17 +11,18 @@ expand. Three entries go into ~/.xscreensaver's programs, written as the
 settings page writes them (as they are: XScreenSaver drops a backslash when
 it reads the file back, so a program with \\, " or $ does not survive the
 trip, and \\n ends the entry), each with words typed into every field and a
-different source chosen: these words, this program's output, and Nebla's
-own. The daemon runs each by its number with `xscreensaver-command -select
-N`, and nebla's log in $XDG_STATE_HOME/nebla names the text it got: the
-words, the program (its single quotes, spaces and pipe kept through both
-shells), or no text line at all for Nebla's own, though the other fields
-are filled in.
+different source chosen: these words, this program's output, this file
+and Nebla's own. The daemon runs each by its number with
+`xscreensaver-command -select N`, and nebla's log in $XDG_STATE_HOME/nebla
+names the text it got: the words, the program (its single quotes, spaces
+and pipe kept through both shells), the file (a space in its name), or no
+text line at all for Nebla's own, though the other fields are filled in.
 
 Usage: xscreensaver_text_e2e.py PATH_TO_NEBLA
 Needs Xvfb and xscreensaver (exits with 77, skipped, without xscreensaver);
 as root, runuser (XScreenSaver starts no programs as root, so the user is
-nobody). Uses X displays :180 to :189.
+nobody). Uses X displays :180 to :189. NEBLA_E2E_DAEMON_LOG=FILE keeps the
+daemon's -verbose output, which shows each command line it started.
 """
 
 import os
@@ -133,11 +134,6 @@ def main():
         return SKIPPED
     binary = os.path.abspath(sys.argv[1])
     settings = ET.parse(SETTINGS).getroot()
-    filled = {"literal": WORDS, "program": PROGRAM, "file": "/nonexistent/text.txt"}
-    entries = [command_line(settings, dict(filled, text=choice))
-               for choice in ("textLiteral", "textProgram", "textOwn")]
-    for entry in entries:
-        log("entry: " + entry)
     server = None
     saver = None
     daemon_log = open(os.environ.get("NEBLA_E2E_DAEMON_LOG", os.devnull), "w")
@@ -153,6 +149,14 @@ def main():
             check(server is not None, "no free X display from :180 to :189")
             log("Xvfb on " + server.display)
             home = home_of(root, "text-home")
+            words_file = os.path.join(home, "my words.txt")
+            with open(words_file, "w") as f:
+                f.write("Words from a file\n")
+            filled = {"literal": WORDS, "program": PROGRAM, "file": words_file}
+            entries = [command_line(settings, dict(filled, text=choice))
+                       for choice in ("textLiteral", "textProgram", "textFile", "textOwn")]
+            for entry in entries:
+                log("entry: " + entry)
             write_preferences(home, entries)
             user = User(home, server.display, binary)
             saver = subprocess.Popen(user.command("xscreensaver", "-no-splash", "-verbose"), stdout=daemon_log,
@@ -160,7 +164,8 @@ def main():
             log_file = os.path.join(home, "state", "nebla", "Nebla.log")
             selected_gets(user, binary, 1, log_file, "text: 1 page from the words given")
             selected_gets(user, binary, 2, log_file, "text: 1 page from the program " + quoted(PROGRAM))
-            selected_gets(user, binary, 3, log_file, None)
+            selected_gets(user, binary, 3, log_file, "text: 1 page from the file " + quoted(words_file))
+            selected_gets(user, binary, 4, log_file, None)
             subprocess.run(user.command("xscreensaver-command", "-exit"), capture_output=True, timeout=10)
     except Failure as failure:
         print("[e2e] FAILED: %s" % failure, flush=True)
