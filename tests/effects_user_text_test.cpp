@@ -213,9 +213,10 @@ TEST(TextSource, TheModeKeepsItsSourceAndOnlyIt) {
   EXPECT_EQ(choice.program, "fortune");
 }
 
-TEST(TextSource, LiteralWordsBreakLinesAtBackslashN) {
+TEST(TextSource, LiteralWordsBreakAtBackslashNAndSqueezeBlanks) {
   EXPECT_EQ(effects::literalText("one\\ntwo\\n---\\nthree"), "one\ntwo\n---\nthree");
   EXPECT_EQ(effects::literalText("a \\ b\\"), "a \\ b\\");
+  EXPECT_EQ(effects::literalText("wrapped\t  \t\t  here \\n  next"), "wrapped here \n next");
 }
 
 }  // namespace

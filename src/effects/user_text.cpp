@@ -295,8 +295,10 @@ bool pickTextSource(TextChoice& choice, std::string& reason) {
 std::string literalText(std::string_view words) {
   std::string lines;
   for (std::size_t i = 0; i < words.size(); ++i) {
+    bool blank = words[i] == ' ' || words[i] == '\t';
+    if (blank && !lines.empty() && lines.back() == ' ') continue;
     bool lineBreak = words.substr(i, 2) == "\\n";
-    lines += lineBreak ? '\n' : words[i];
+    lines += lineBreak ? '\n' : blank ? ' ' : words[i];
     i += lineBreak ? 1 : 0;
   }
   return lines;

@@ -71,7 +71,9 @@ struct TextChoice {
 bool pickTextSource(TextChoice& choice, std::string& reason);
 
 // --text-literal's words as a text: the two characters \n are a line break,
-// since a one-line field cannot hold one.
+// since a one-line field cannot hold one, and a run of spaces and tabs is
+// one space (XScreenSaver's file of programs adds blanks where it wraps a
+// long entry, inside quotes too).
 std::string literalText(std::string_view words);
 
 // The unmapped characters for a one-line report: each as itself, control
