@@ -106,6 +106,7 @@ void TextProgram::start() {
   if (running()) return;
   output_.clear();
   endOfOutput_ = false;
+  shellDone_ = false;
   deadline_ = Clock::now() + timeLimit_;
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) {
@@ -197,17 +198,19 @@ bool TextProgram::poll(ProgramResult& result) {
   }
   if (pid_ <= 0) return false;
   readAvailable();
+  if (!shellDone_ && shellEnded()) {
+    // What it left running is killed; what it wrote before is read on to
+    // the end of the output, which comes once the killed are gone.
+    killGroup();
+    shellDone_ = true;
+    readAvailable();
+  }
+  bool late = Clock::now() >= deadline_;
   if (!overLimit().empty()) {
     result = finish(overLimit());
-  } else if (shellEnded()) {
-    // What it left running is killed, and what it wrote before is kept.
-    killGroup();
-    while (!endOfOutput_ && output_.size() <= maxBytes_ && Clock::now() < deadline_) {
-      waitForOutput(deadline_);
-      readAvailable();
-    }
-    result = finish(overLimit());
-  } else if (Clock::now() >= deadline_) {
+  } else if (shellDone_ && (endOfOutput_ || late)) {
+    result = finish("");
+  } else if (late) {
     result = finish("timed out after " + describeSeconds(timeLimit_));
   } else {
     return false;

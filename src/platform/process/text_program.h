@@ -52,8 +52,8 @@ class TextProgram {
   // Starts a run (unless one is in progress) and waits for its end.
   ProgramResult run();
 
+  // True from start() until poll() has reported the run's end.
   bool running() const { return pid_ > 0 || !startFailure_.empty(); }
-  const std::string& command() const { return command_; }
 
  private:
   void readAvailable();
@@ -70,6 +70,7 @@ class TextProgram {
   pid_t pid_ = -1;
   int out_ = -1;
   bool endOfOutput_ = false;
+  bool shellDone_ = false;  // the shell has ended and its group was killed
   std::string output_;
   std::string startFailure_;
   std::chrono::steady_clock::time_point deadline_;
