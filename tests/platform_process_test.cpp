@@ -69,7 +69,8 @@ class TextProgramTest : public ::testing::Test {
 };
 
 TEST_F(TextProgramTest, KeepsWhatTheProgramPrinted) {
-  ProgramResult result = TextProgram("printf 'hello\\nworld\\n'", kLimit, milliseconds(10000)).run();
+  ProgramResult result =
+      TextProgram("printf 'hello\\nworld\\n'", kLimit, milliseconds(10000)).run();
   EXPECT_TRUE(result.ok) << result.failure;
   EXPECT_EQ(result.output, "hello\nworld\n");
 }
@@ -111,10 +112,9 @@ TEST_F(TextProgramTest, KillsAHangingProgramAndWhatItStartedAtTheLimit) {
 TEST_F(TextProgramTest, EndsWithTheShellAndKillsWhatItLeftRunning) {
   fs::path pidFile = dir_ / "sleeper";
   auto begin = std::chrono::steady_clock::now();
-  ProgramResult result =
-      TextProgram("sleep 60 & echo $! > '" + pidFile.string() + "'; echo hi", kLimit,
-                  milliseconds(20000))
-          .run();
+  ProgramResult result = TextProgram("sleep 60 & echo $! > '" + pidFile.string() + "'; echo hi",
+                                     kLimit, milliseconds(20000))
+                             .run();
   EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(15));
   EXPECT_TRUE(result.ok) << result.failure;
   EXPECT_EQ(result.output, "hi\n");
@@ -125,14 +125,16 @@ TEST_F(TextProgramTest, RefusesMoreThanTheLimitButNotTheLimitItself) {
   ProgramResult over = TextProgram("yes", 1000, milliseconds(10000)).run();
   EXPECT_FALSE(over.ok);
   EXPECT_EQ(over.failure, "printed more than 1000 bytes");
-  ProgramResult full = TextProgram("head -c 2048 /dev/zero | tr '\\0' a", 2048, milliseconds(10000)).run();
+  ProgramResult full =
+      TextProgram("head -c 2048 /dev/zero | tr '\\0' a", 2048, milliseconds(10000)).run();
   EXPECT_TRUE(full.ok) << full.failure;
   EXPECT_EQ(full.output, std::string(2048, 'a'));
   EXPECT_EQ(describeBytes(std::size_t{1} << 20), "1 MiB");
 }
 
 TEST_F(TextProgramTest, ToldWhenTheShellCannotStart) {
-  ProgramResult result = TextProgram("echo hi", kLimit, milliseconds(10000), "/nonexistent/sh").run();
+  ProgramResult result =
+      TextProgram("echo hi", kLimit, milliseconds(10000), "/nonexistent/sh").run();
   EXPECT_FALSE(result.ok);
   EXPECT_EQ(result.failure, "cannot be started: /nonexistent/sh: No such file or directory");
 }
@@ -141,9 +143,9 @@ TEST_F(TextProgramTest, ToldWhenTheShellCannotStart) {
 // again for the next text; a start during a run changes nothing.
 TEST_F(TextProgramTest, PollsWithoutWaitingAndRunsAgain) {
   fs::path count = dir_ / "count";
-  TextProgram program("sleep 0.2; echo x >> '" + count.string() + "'; wc -l < '" +
-                          count.string() + "'",
-                      kLimit, milliseconds(10000));
+  TextProgram program(
+      "sleep 0.2; echo x >> '" + count.string() + "'; wc -l < '" + count.string() + "'", kLimit,
+      milliseconds(10000));
   ProgramResult result;
   EXPECT_FALSE(program.poll(result));
   for (int run = 1; run <= 2; ++run) {

@@ -297,15 +297,15 @@ bool spellGivenText(const CaptureOptions& options) {
   std::string words = effects::literalText(options.textLiteral);
   std::string reason;
   effects::UserText text;
-  if ((program && !tools::host::runTextProgram(options.textProgram, effects::kMaxTextBytes, words,
-                                               reason)) ||
+  if ((program &&
+       !tools::host::runTextProgram(options.textProgram, effects::kMaxTextBytes, words, reason)) ||
       !effects::layOutText(words, text, reason)) {
     std::fprintf(stderr, "nebla-capture: %s: %s\n", name.c_str(), reason.c_str());
     return false;
   }
-  spellLaidOut(std::move(text), program ? "the program " + platform::headless::quoted(
-                                                               options.textProgram)
-                                        : "the words given");
+  spellLaidOut(std::move(text),
+               program ? "the program " + platform::headless::quoted(options.textProgram)
+                       : "the words given");
   return true;
 }
 

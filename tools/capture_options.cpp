@@ -108,9 +108,9 @@ std::string knownCalls() {
 
 bool takesValue(std::string_view arg) {
   return arg == "--script" || arg == "--text" || arg == "--text-literal" ||
-         arg == "--text-program" || arg == "--text-mode" || arg == "--frames" || arg == "--seconds" ||
-         arg == "--png" || arg == "--every" || arg == "--fail" || arg == "--video" ||
-         arg == "--scale" || arg == "--record" || arg == "--autopilot";
+         arg == "--text-program" || arg == "--text-mode" || arg == "--frames" ||
+         arg == "--seconds" || arg == "--png" || arg == "--every" || arg == "--fail" ||
+         arg == "--video" || arg == "--scale" || arg == "--record" || arg == "--autopilot";
 }
 
 // One option with its value; false with a reason in message.

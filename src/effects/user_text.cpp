@@ -273,8 +273,9 @@ bool pickTextSource(TextChoice& choice, std::string& reason) {
     int given = 0;
     for (const Source& source : sources) given += source.value->empty() ? 0 : 1;
     if (given > 1)
-      reason = "give only one of --text, --text-literal and --text-program "
-               "(or pick one with --text-mode)";
+      reason =
+          "give only one of --text, --text-literal and --text-program "
+          "(or pick one with --text-mode)";
     return given <= 1;
   }
   bool known = choice.mode == "own";

@@ -123,13 +123,17 @@ bool parseScheme(const char* text, Options& options) {
   return true;
 }
 
+// What an option given without its value lacks.
+std::string missingValue(std::string_view arg) {
+  if (arg == "--record" || arg == "--text") return "a file name";
+  if (arg == "--text-literal") return "the words";
+  return arg == "--text-program" ? "a command" : "a value";
+}
+
 // One option that takes a value; false after telling why it is refused.
 bool parseValue(std::string_view arg, const char* value, Options& options) {
   if (value == nullptr || value[0] == '\0')
-    return refuse(std::string(arg) + (arg == "--record" || arg == "--text" ? " needs a file name"
-                                      : arg == "--text-literal"           ? " needs the words"
-                                      : arg == "--text-program"           ? " needs a command"
-                                                                          : " needs a value"));
+    return refuse(std::string(arg) + " needs " + missingValue(arg));
   if (arg == "--record") options.record = value;
   if (arg == "--text") options.text.file = value;
   if (arg == "--text-literal") options.text.literal = value;

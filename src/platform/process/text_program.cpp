@@ -86,7 +86,8 @@ std::string describeStatus(int status) {
 
 std::string describeBytes(std::size_t bytes) {
   constexpr std::size_t kKiB = 1024;
-  if (bytes != 0 && bytes % (kKiB * kKiB) == 0) return std::to_string(bytes / (kKiB * kKiB)) + " MiB";
+  if (bytes != 0 && bytes % (kKiB * kKiB) == 0)
+    return std::to_string(bytes / (kKiB * kKiB)) + " MiB";
   if (bytes != 0 && bytes % kKiB == 0) return std::to_string(bytes / kKiB) + " KiB";
   return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
 }
@@ -159,8 +160,8 @@ void TextProgram::waitForOutput(Clock::time_point until) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
   // At the end of the output only the shell's end is awaited, which no
   // descriptor tells of: look again soon.
-  int ms = static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(
-      left.count(), 0, endOfOutput_ ? 5 : 50));
+  int ms = static_cast<int>(
+      std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, endOfOutput_ ? 5 : 50));
   pollfd watch{out_, POLLIN, 0};
   if (endOfOutput_)
     ::poll(nullptr, 0, ms);
