@@ -116,7 +116,8 @@ def write_preferences(home, entries):
     path = os.path.join(home, ".xscreensaver")
     with open(path, "w") as f:
         f.write("mode: one\nselected: %d\nlock: False\nfade: False\nunfade: False\nsplash: False\n"
-                "dpmsEnabled: False\nprograms: \\\n%s\n" % (len(entries) - 1, "".join("\t%s \\n\\\n" % e for e in entries)))
+                "dpmsEnabled: False\nprograms: \\\n%s\n"
+                % (len(entries) - 1, "".join("\t%s \\n\\\n" % e for e in entries)))
     if os.geteuid() == 0:
         shutil.chown(path, "nobody")
 
@@ -212,6 +213,64 @@ def selected_gets(user, binary, number, log_file, expected):
     log("-select %d: %s" % (number, expected or "Nebla's own text, no text line"))
 
 
+def assigned_x_server():
+    for number in range(180, 190):
+        try:
+            return XServer(number)
+        except Failure:
+            pass
+    raise Failure("no free X display from :180 to :189")
+
+
+def made_entries(settings, home):
+    """An entry made from nebla.xml for each choice, with every field filled
+    in, and the text line each must give in nebla's log."""
+    words_file = os.path.join(home, "words.txt")
+    with open(words_file, "w") as f:
+        f.write("Words from a file\n")
+    filled = {"literal": WORDS, "program": PROGRAM, "file": words_file}
+    entries = [command_line(settings, dict(filled, text=choice))
+               for choice in ("textLiteral", "textProgram", "textFile", "textOwn")]
+    expected = ["text: 1 page from the words given", "text: 1 page from the program " + quoted(PROGRAM),
+                "text: 1 page from the file " + quoted(words_file), None]
+    return entries, expected
+
+
+def check_choices(binary, settings, root, display, daemon_log):
+    home = home_of(root, "text-home")
+    entries, expected = made_entries(settings, home)
+    # The last entry is Nebla as --add-to-xscreensaver lists it, for the
+    # settings page to change.
+    write_preferences(home, entries + ["nebla --root"])
+    user = User(home, display, binary)
+    saver = subprocess.Popen(user.command("xscreensaver", "-no-splash", "-verbose"), stdout=daemon_log,
+                             stderr=daemon_log, start_new_session=True)
+    try:
+        version = user.command("xscreensaver-command", "-version")
+        wait_until("the daemon", 20,
+                   lambda: subprocess.run(version, capture_output=True, timeout=10).returncode == 0, 0.5)
+        why_not = settings_page_unavailable()
+        if why_not:
+            log("skipped driving xscreensaver-settings: " + why_not)
+        else:
+            saved = save_on_settings_page(user, root, home)
+            typed = command_line(settings, {"text": "textProgram", "literal": TYPED_WORDS,
+                                            "program": TYPED_PROGRAM})
+            log("the settings page saved: " + saved[-1])
+            check(saved[-1] == typed, "the settings page saved %r, not %r" % (saved[-1], typed))
+            check(saved[:-1] == [" ".join(e.split()) for e in entries],
+                  "the settings page changed the other entries: %r" % saved[:-1])
+            entries.append(typed)
+            expected.append("text: 1 page from the program " + quoted(TYPED_PROGRAM))
+        log_file = os.path.join(home, "state", "nebla", "Nebla.log")
+        for number, (entry, line) in enumerate(zip(entries, expected), 1):
+            log("entry %d: %s" % (number, entry))
+            selected_gets(user, binary, number, log_file, line)
+    finally:
+        subprocess.run(user.command("xscreensaver-command", "-exit"), capture_output=True, timeout=10)
+        stop_process(saver)
+
+
 def main():
     if len(sys.argv) != 2:
         print(__doc__)
@@ -222,59 +281,17 @@ def main():
     binary = os.path.abspath(sys.argv[1])
     settings = ET.parse(SETTINGS).getroot()
     server = None
-    saver = None
-    daemon_log = open(os.environ.get("NEBLA_E2E_DAEMON_LOG", os.devnull), "w")
     try:
-        with tempfile.TemporaryDirectory(prefix="nebla-text-") as root:
+        with tempfile.TemporaryDirectory(prefix="nebla-text-") as root, \
+                open(os.environ.get("NEBLA_E2E_DAEMON_LOG", os.devnull), "w") as daemon_log:
             os.chmod(root, 0o755)
-            for number in range(180, 190):
-                try:
-                    server = XServer(number)
-                    break
-                except Failure:
-                    server = None
-            check(server is not None, "no free X display from :180 to :189")
+            server = assigned_x_server()
             log("Xvfb on " + server.display)
-            home = home_of(root, "text-home")
-            words_file = os.path.join(home, "words.txt")
-            with open(words_file, "w") as f:
-                f.write("Words from a file\n")
-            filled = {"literal": WORDS, "program": PROGRAM, "file": words_file}
-            entries = [command_line(settings, dict(filled, text=choice))
-                       for choice in ("textLiteral", "textProgram", "textFile", "textOwn")]
-            entries.append("nebla --root")
-            write_preferences(home, entries)
-            user = User(home, server.display, binary)
-            saver = subprocess.Popen(user.command("xscreensaver", "-no-splash", "-verbose"), stdout=daemon_log,
-                                     stderr=daemon_log, start_new_session=True)
-            wait_until("the daemon", 20, lambda: subprocess.run(
-                user.command("xscreensaver-command", "-version"), capture_output=True, timeout=10).returncode == 0, 0.5)
-            expected = ["text: 1 page from the words given", "text: 1 page from the program " + quoted(PROGRAM),
-                        "text: 1 page from the file " + quoted(words_file), None]
-            why_not = settings_page_unavailable()
-            if why_not:
-                log("skipped driving xscreensaver-settings: " + why_not)
-                entries.pop()
-            else:
-                saved = save_on_settings_page(user, root, home)
-                typed = command_line(settings, {"text": "textProgram", "literal": TYPED_WORDS,
-                                                "program": TYPED_PROGRAM})
-                log("the settings page saved: " + saved[-1])
-                check(saved[-1] == typed, "the settings page saved %r, not %r" % (saved[-1], typed))
-                check(saved[:-1] == [" ".join(e.split()) for e in entries[:-1]],
-                      "the settings page changed the other entries: %r" % saved[:-1])
-                expected.append("text: 1 page from the program " + quoted(TYPED_PROGRAM))
-            for entry in entries:
-                log("entry: " + entry)
-            log_file = os.path.join(home, "state", "nebla", "Nebla.log")
-            for number, line in enumerate(expected, 1):
-                selected_gets(user, binary, number, log_file, line)
-            subprocess.run(user.command("xscreensaver-command", "-exit"), capture_output=True, timeout=10)
+            check_choices(binary, settings, root, server.display, daemon_log)
     except Failure as failure:
         print("[e2e] FAILED: %s" % failure, flush=True)
         return 1
     finally:
-        stop_process(saver)
         if server is not None:
             server.stop()
     print("[e2e] all checks passed", flush=True)
