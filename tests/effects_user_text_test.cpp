@@ -207,7 +207,7 @@ TEST(TextSource, TheModeKeepsItsSourceAndOnlyIt) {
   EXPECT_EQ(reason, "--text-mode program needs --text-program COMMAND");
   choice = effects::TextChoice{"", "words", "", "url"};
   EXPECT_FALSE(effects::pickTextSource(choice, reason));
-  EXPECT_EQ(reason, "--text-mode wants own, literal, file or program, not 'url'");
+  EXPECT_EQ(reason, "--text-mode wants own, literal, file or program");
   choice = effects::TextChoice{"", "", "fortune", ""};
   EXPECT_TRUE(effects::pickTextSource(choice, reason));
   EXPECT_EQ(choice.program, "fortune");

@@ -123,7 +123,7 @@ bool applyValue(std::string_view arg, const std::string& value, bool filesBuilt,
     (arg == "--script" ? options.script : options.text) = value;
   } else if (arg == "--text-literal" || arg == "--text-program") {
     (arg == "--text-literal" ? options.textLiteral : options.textProgram) = value;
-  } else if (arg == "--text-mode") {
+  } else if (arg == "--text-mode" && (good = effects::isTextMode(value))) {
     options.textMode = value;
   } else if (arg == "--frames" && (good = parseCount(value, n))) {
     options.frames = n;

@@ -260,6 +260,10 @@ std::string describeUnmapped(const std::vector<char32_t>& unmapped) {
   return out;
 }
 
+bool isTextMode(std::string_view mode) {
+  return mode == "own" || mode == "literal" || mode == "file" || mode == "program";
+}
+
 bool pickTextSource(TextChoice& choice, std::string& reason) {
   struct Source {
     const char* mode;
@@ -278,19 +282,19 @@ bool pickTextSource(TextChoice& choice, std::string& reason) {
           "(or pick one with --text-mode)";
     return given <= 1;
   }
-  bool known = choice.mode == "own";
+  if (!isTextMode(choice.mode)) {
+    reason = "--text-mode wants own, literal, file or program";
+    return false;
+  }
   for (const Source& source : sources) {
     if (choice.mode != source.mode) {
       source.value->clear();
     } else if (source.value->empty()) {
       reason = "--text-mode " + choice.mode + " needs " + source.option;
       return false;
-    } else {
-      known = true;
     }
   }
-  if (!known) reason = "--text-mode wants own, literal, file or program, not '" + choice.mode + "'";
-  return known;
+  return true;
 }
 
 std::string literalText(std::string_view words) {

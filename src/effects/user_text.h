@@ -63,11 +63,15 @@ struct TextChoice {
   std::string mode;     // --text-mode own, literal, file or program
 };
 
+// Whether mode is one --text-mode takes: own, literal, file or program.
+bool isTextMode(std::string_view mode);
+
 // Leaves at most one source in choice. A mode keeps the source it names and
 // clears the others ("own" clears all), so that a settings page can pass
 // every field it has; without a mode, two sources or more are refused.
-// False with a one-line reason for that, for an unknown mode, or for a mode
-// whose source is not given.
+// False with a one-line reason for that, for an unknown mode (the reason
+// does not repeat it: name it quoted), or for a mode whose source is not
+// given.
 bool pickTextSource(TextChoice& choice, std::string& reason);
 
 // --text-literal's words as a text: the two characters \n are a line break,

@@ -138,6 +138,9 @@ bool parseValue(std::string_view arg, const char* value, Options& options) {
   if (arg == "--text") options.text.file = value;
   if (arg == "--text-literal") options.text.literal = value;
   if (arg == "--text-program") options.text.program = value;
+  if (arg == "--text-mode" && !nebla::effects::isTextMode(value))
+    return refuse("--text-mode wants own, literal, file or program, not " +
+                  nebla::platform::headless::quoted(value));
   if (arg == "--text-mode") options.text.mode = value;
   if (arg == "--window-id") options.windowId = value;
   return arg != "--scheme" || parseScheme(value, options);
