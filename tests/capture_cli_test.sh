@@ -53,6 +53,27 @@ out=$("$capture" --frames 80 --hash)
 [ "$out" != "$(cat words.hash)" ] && pass || fail "--text made no difference"
 rm -f Nebla.log
 
+# --text-program and --text-literal spell the same words as --text, and the
+# log names the source; a program that gives no text is refused before
+# anything runs, and so are two sources without --text-mode to pick one.
+printf 'Line one\nline two\n' > two.txt
+"$capture" --frames 80 --hash --text two.txt >two.hash 2>/dev/null
+out=$("$capture" --frames 80 --hash --text-program 'cat two.txt' 2>/dev/null)
+[ "$out" = "$(cat two.hash)" ] && pass || fail "--text-program should spell what it prints: $out"
+line=$(head -n 1 Nebla.log)
+[ "$line" = "text: 1 page from the program 'cat two.txt'" ] && pass || fail "the log does not name the program: $line"
+out=$("$capture" --frames 80 --hash --text-literal 'Line one\nline two' 2>/dev/null)
+[ "$out" = "$(cat two.hash)" ] && pass || fail "--text-literal should spell its words, \\n a line break: $out"
+out=$("$capture" --frames 80 --hash --text-mode file --text two.txt --text-program 'exit 3' --text-literal x 2>/dev/null)
+[ "$out" = "$(cat two.hash)" ] && pass || fail "--text-mode file should take the file alone: $out"
+rm -f Nebla.log
+err=$("$capture" --frames 3 --text-program 'echo partial; exit 3' 2>&1 >/dev/null)
+[ $? -eq 2 ] && pass || fail "a program that fails should give status 2"
+[ "$err" = "nebla-capture: the text program 'echo partial; exit 3': exited with status 3" ] && pass || fail "not told why: $err"
+[ ! -e Nebla.log ] && pass || fail "nothing should run for a program that gives no text"
+"$capture" --frames 3 --text two.txt --text-program 'cat two.txt' >/dev/null 2>&1
+[ $? -eq 2 ] && pass || fail "two text sources should give status 2"
+
 out=$("$capture" --frames 3 --hash) && pass || fail "a good run should exit 0"
 case "$out" in "frames "*" hash "*) pass ;; *) fail "no hash line in: $out" ;; esac
 [ -f Nebla.log ] && [ ! -s Nebla.log ] && pass || fail "a good run leaves an empty Nebla.log"

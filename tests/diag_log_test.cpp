@@ -89,6 +89,16 @@ TEST_F(DiagLog, LevelZeroCreatesNoFile) {
   EXPECT_EQ(LogLevel, 0);
 }
 
+// A line known before the log opens heads the log, once.
+TEST_F(DiagLog, LineKeptForTheOpenIsWrittenFirstAndOnce) {
+  logInfoAtOpen("text: 2 pages from the program 'date'");
+  openLog(file.c_str(), 3);
+  logInfo("after");
+  EXPECT_EQ(contents(), "text: 2 pages from the program 'date'\nafter\n");
+  openLog(file.c_str(), 3);
+  EXPECT_EQ(contents(), "");
+}
+
 TEST_F(DiagLog, StartEmptiesAnEarlierLog) {
   { std::ofstream(file) << "old content\n"; }
   openLog(file.c_str(), 3);

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app_harness.h"
@@ -193,6 +194,43 @@ TEST_F(UserTextRun, WordsThatCannotBeLaidOutLeaveTheWritersTextAndSayWhy) {
   EXPECT_NE(r.log.find("text refused, the writer keeps its text: not UTF-8 (line 1)"),
             std::string::npos)
       << r.log;
+}
+
+// A settings page passes every field that is filled in and names the one
+// to use; a command line without a mode may give only one.
+TEST(TextSource, TheModeKeepsItsSourceAndOnlyIt) {
+  effects::TextChoice all{"f.txt", "words", "fortune", ""};
+  std::string reason;
+  effects::TextChoice choice = all;
+  EXPECT_FALSE(effects::pickTextSource(choice, reason));
+  EXPECT_EQ(reason,
+            "give only one of --text, --text-literal and --text-program (or pick one with "
+            "--text-mode)");
+  for (auto [mode, file, literal, program] :
+       {std::tuple{"program", "", "", "fortune"}, std::tuple{"file", "f.txt", "", ""},
+        std::tuple{"literal", "", "words", ""}, std::tuple{"own", "", "", ""}}) {
+    choice = all;
+    choice.mode = mode;
+    ASSERT_TRUE(effects::pickTextSource(choice, reason)) << mode << ": " << reason;
+    EXPECT_EQ(std::tie(choice.file, choice.literal, choice.program),
+              std::tie(file, literal, program))
+        << mode;
+  }
+  choice = effects::TextChoice{"", "words", "", "program"};
+  EXPECT_FALSE(effects::pickTextSource(choice, reason));
+  EXPECT_EQ(reason, "--text-mode program needs --text-program COMMAND");
+  choice = effects::TextChoice{"", "words", "", "url"};
+  EXPECT_FALSE(effects::pickTextSource(choice, reason));
+  EXPECT_EQ(reason, "--text-mode wants own, literal, file or program");
+  choice = effects::TextChoice{"", "", "fortune", ""};
+  EXPECT_TRUE(effects::pickTextSource(choice, reason));
+  EXPECT_EQ(choice.program, "fortune");
+}
+
+TEST(TextSource, LiteralWordsBreakAtBackslashNAndSqueezeBlanks) {
+  EXPECT_EQ(effects::literalText("one\\ntwo\\n---\\nthree"), "one\ntwo\n---\nthree");
+  EXPECT_EQ(effects::literalText("a \\ b\\"), "a \\ b\\");
+  EXPECT_EQ(effects::literalText("wrapped\t  \t\t  here \\n  next"), "wrapped here \n next");
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "app/entry.h"
 #include "capture_options.h"
+#include "diag/log.h"
 #include "effects/user_text.h"
 #include "host.h"
 #include "particles/helper_thread.h"
@@ -262,21 +263,54 @@ void printSummary(const CaptureOptions& options, const Recorder& recorder, doubl
   }
 }
 
-// The user's text, read and laid out before the run so that a refused one
-// is told at once; the characters it has no glyph for are named once. The
-// words reach the writer as the first event, as a recording carries them.
-bool readUserText(const std::string& path, std::vector<platform::InputEvent>& events) {
-  platform::InputEvent words{platform::InputEvent::Kind::Text};
-  effects::UserText text;
-  std::string message;
-  if (!effects::loadUserText(path, words.text, text, message)) {
-    std::fprintf(stderr, "nebla-capture: %s\n", message.c_str());
-    return false;
-  }
+// The user's words, laid out before the run so that refused ones are told
+// at once, reach the writer as the first event, as a recording carries
+// them; the characters without a glyph are named once, and the log tells
+// where the words came from.
+void takeWords(std::string words, const effects::UserText& text, const std::string& source,
+               std::vector<platform::InputEvent>& events) {
   if (!text.unmapped.empty())
     std::fprintf(stderr, "nebla-capture: no glyph for: %s (left empty)\n",
                  effects::describeUnmapped(text.unmapped).c_str());
-  events.insert(events.begin(), std::move(words));
+  std::size_t pages = text.pages.size() / effects::kPageCells;
+  diag::logInfoAtOpen("text: " + std::to_string(pages) + (pages == 1 ? " page" : " pages") +
+                      " from " + source);
+  platform::InputEvent event{platform::InputEvent::Kind::Text};
+  event.text = std::move(words);
+  events.insert(events.begin(), std::move(event));
+}
+
+// --text FILE.
+bool readUserText(const std::string& path, std::vector<platform::InputEvent>& events) {
+  effects::UserText text;
+  std::string words, message;
+  if (!effects::loadUserText(path, words, text, message)) {
+    std::fprintf(stderr, "nebla-capture: %s\n", message.c_str());
+    return false;
+  }
+  takeWords(std::move(words), text, "the file " + platform::headless::quoted(path), events);
+  return true;
+}
+
+// --text-literal WORDS, or --text-program COMMAND run once before the run
+// (a capture is the same on every run only with the words it started with).
+bool readGivenText(const CaptureOptions& options, std::vector<platform::InputEvent>& events) {
+  bool program = !options.textProgram.empty();
+  std::string name = program ? "the text program " + platform::headless::quoted(options.textProgram)
+                             : std::string("--text-literal");
+  std::string words = effects::literalText(options.textLiteral);
+  std::string reason;
+  effects::UserText text;
+  if ((program &&
+       !tools::host::runTextProgram(options.textProgram, effects::kMaxTextBytes, words, reason)) ||
+      !effects::layOutText(words, text, reason)) {
+    std::fprintf(stderr, "nebla-capture: %s: %s\n", name.c_str(), reason.c_str());
+    return false;
+  }
+  takeWords(std::move(words), text,
+            program ? "the program " + platform::headless::quoted(options.textProgram)
+                    : "the words given",
+            events);
   return true;
 }
 
@@ -302,6 +336,9 @@ std::optional<int> readInput(int argc, char** argv, CaptureOptions& options,
     return tools::kExitRefused;
   }
   if (!options.text.empty() && !readUserText(options.text, events)) return tools::kExitRefused;
+  if ((!options.textLiteral.empty() || !options.textProgram.empty()) &&
+      !readGivenText(options, events))
+    return tools::kExitRefused;
   if (!options.pngDir.empty() && !prepareDirectory(options.pngDir)) return tools::kExitRefused;
   return std::nullopt;
 }

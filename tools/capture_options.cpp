@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "effects/user_text.h"
 #include "platform/headless/headless.h"
 #include "platform/headless/script.h"
 
@@ -21,6 +22,11 @@ constexpr const char* kOptionsText =
     "input\n"
     "  --text FILE         the text writer spells FILE (UTF-8, - for standard input)\n"
     "                      instead of its own text\n"
+    "  --text-literal WORDS  the writer spells WORDS (\\n in them starts a new line)\n"
+    "  --text-program COMMAND  the writer spells what the shell command prints\n"
+    "                      (within 10 s and 1 MiB; not in the WebAssembly and Windows builds)\n"
+    "  --text-mode MODE    own, literal, file or program: which of the three above to\n"
+    "                      use, the others ignored; without it, give at most one\n"
     "  --frames N          after N frame steps Escape is held, so the run ends normally\n"
     "  --seconds S         hold Escape after S seconds of virtual time (default %u\n"
     "                      when neither --frames nor --seconds is given)\n"
@@ -101,9 +107,10 @@ std::string knownCalls() {
 }
 
 bool takesValue(std::string_view arg) {
-  return arg == "--script" || arg == "--text" || arg == "--frames" || arg == "--seconds" ||
-         arg == "--png" || arg == "--every" || arg == "--fail" || arg == "--video" ||
-         arg == "--scale" || arg == "--record" || arg == "--autopilot";
+  return arg == "--script" || arg == "--text" || arg == "--text-literal" ||
+         arg == "--text-program" || arg == "--text-mode" || arg == "--frames" ||
+         arg == "--seconds" || arg == "--png" || arg == "--every" || arg == "--fail" ||
+         arg == "--video" || arg == "--scale" || arg == "--record" || arg == "--autopilot";
 }
 
 // One option with its value; false with a reason in message.
@@ -114,6 +121,10 @@ bool applyValue(std::string_view arg, const std::string& value, bool filesBuilt,
   bool good = !value.empty();
   if (arg == "--script" || arg == "--text") {
     (arg == "--script" ? options.script : options.text) = value;
+  } else if (arg == "--text-literal" || arg == "--text-program") {
+    (arg == "--text-literal" ? options.textLiteral : options.textProgram) = value;
+  } else if (arg == "--text-mode" && (good = effects::isTextMode(value))) {
+    options.textMode = value;
   } else if (arg == "--frames" && (good = parseCount(value, n))) {
     options.frames = n;
   } else if (arg == "--seconds" && (good = parseSeconds(value, n))) {
@@ -150,6 +161,17 @@ bool applyValue(std::string_view arg, const std::string& value, bool filesBuilt,
   return good;
 }
 
+// At most one text source, the one --text-mode names.
+bool pickText(CaptureOptions& options, std::string& message) {
+  effects::TextChoice choice{options.text, options.textLiteral, options.textProgram,
+                             options.textMode};
+  if (!effects::pickTextSource(choice, message)) return false;
+  options.text = choice.file;
+  options.textLiteral = choice.literal;
+  options.textProgram = choice.program;
+  return true;
+}
+
 }  // namespace
 
 ParseResult parseCaptureOptions(int argc, const char* const* argv, bool filesBuilt,
@@ -173,6 +195,7 @@ ParseResult parseCaptureOptions(int argc, const char* const* argv, bool filesBui
     }
     if (!applyValue(arg, argv[++i], filesBuilt, options, message)) return ParseResult::Refused;
   }
+  if (!pickText(options, message)) return ParseResult::Refused;
   if (options.scale != 1 && options.video.empty()) {
     message = "--scale applies to --video only";
     return ParseResult::Refused;

@@ -32,7 +32,10 @@ constexpr std::uint32_t kEndingSeconds = 60;
 
 struct CaptureOptions {
   std::string script;
-  std::string text;  // --text FILE: the writer spells this file ("-": standard input)
+  std::string text;         // --text FILE: the writer spells this file ("-": standard input)
+  std::string textLiteral;  // --text-literal WORDS
+  std::string textProgram;  // --text-program COMMAND
+  std::string textMode;     // --text-mode: which of the three the run uses
   std::optional<std::uint32_t> frames;
   std::optional<std::uint32_t> limitMs;  // --seconds, in milliseconds
   std::string pngDir;

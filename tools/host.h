@@ -8,6 +8,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -42,5 +43,13 @@ void stopWatchdog();
 // where writing to a closed pipe raises a signal, it is ignored for the
 // whole process. Called once, where the tool starts.
 void ignoreBrokenPipes();
+
+// Runs a --text-program command to its end: true with everything it
+// printed, or false with why it gave no text ("exited with status 3").
+// Output is bounded by maxBytes, time by kTextProgramSeconds. A build
+// without processes (WebAssembly, Windows) refuses every program.
+constexpr unsigned kTextProgramSeconds = 10;
+bool runTextProgram(const std::string& command, std::size_t maxBytes, std::string& output,
+                    std::string& failure);
 
 }  // namespace nebla::tools::host

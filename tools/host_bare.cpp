@@ -15,6 +15,11 @@ bool writeFramePng(const std::string&, const platform::headless::PresentedFrame&
 
 void ignoreBrokenPipes() {}
 
+bool runTextProgram(const std::string&, std::size_t, std::string&, std::string& failure) {
+  failure = "this build runs no programs; the Linux build does";
+  return false;
+}
+
 }  // namespace host
 
 bool VideoWriter::startFfmpeg(std::vector<std::string>) {

@@ -6,14 +6,17 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "capture_options.h"
 #include "host.h"
 #include "platform/png/png_writer.h"
+#include "platform/process/text_program.h"
 #include "video_writer.h"
 
 extern char** environ;
@@ -66,6 +69,16 @@ void startWatchdog(Pulse& pulse) {
 void stopWatchdog() { alarm(0); }
 
 void ignoreBrokenPipes() { std::signal(SIGPIPE, SIG_IGN); }
+
+bool runTextProgram(const std::string& command, std::size_t maxBytes, std::string& output,
+                    std::string& failure) {
+  platform::process::ProgramResult result =
+      platform::process::TextProgram(command, maxBytes, std::chrono::seconds(kTextProgramSeconds))
+          .run();
+  output = std::move(result.output);
+  failure = std::move(result.failure);
+  return result.ok;
+}
 
 }  // namespace host
 

@@ -2,6 +2,7 @@
 #include "diag/log.h"
 
 #include <iostream>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -15,7 +16,8 @@ namespace {
 constexpr std::string_view kErrorPrefix = "    ERROR:";
 constexpr std::string_view kWarningPrefix = "  WARNING:";
 
-std::vector<std::string> heldWarnings;
+// Lines known before the log opens, with whether each is a warning.
+std::vector<std::pair<bool, std::string>> linesAtOpen;
 
 // Lines are rare and exist to explain failures, so each one is flushed as
 // soon as it is written.
@@ -29,16 +31,17 @@ void writeLine(std::ostream& out, const Parts&... parts) {
 void openLog(const char* fileName, std::int32_t level) {
   LogLevel = level;
   if (level == 0) {
-    heldWarnings.clear();
+    linesAtOpen.clear();
     return;
   }
   if (LogStream.is_open()) LogStream.close();
   LogStream.clear();
   LogStream.open(fileName, std::ios::out | std::ios::trunc);
-  for (const std::string& message : std::exchange(heldWarnings, {})) logWarning(message);
+  for (const auto& [warning, line] : std::exchange(linesAtOpen, {}))
+    warning ? logWarning(line) : logInfo(line);
 }
 
-void logWarningAtOpen(std::string message) { heldWarnings.push_back(std::move(message)); }
+void logWarningAtOpen(std::string message) { linesAtOpen.emplace_back(true, std::move(message)); }
 
 void logError(std::string_view message) {
   if (LogLevel <= 0) return;
@@ -73,5 +76,7 @@ void logInfo(std::string_view message) {
 void logInfo(std::string_view message, std::int32_t value) {
   if (LogLevel > 2) writeLine(LogStream, message, value);
 }
+
+void logInfoAtOpen(std::string message) { linesAtOpen.emplace_back(false, std::move(message)); }
 
 }  // namespace nebla::diag

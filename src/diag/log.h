@@ -35,4 +35,9 @@ void logWarning(std::string_view message, std::int32_t result);
 void logInfo(std::string_view message);
 void logInfo(std::string_view message, std::int32_t value);
 
+// An information line known before the log opens (the text, read before
+// the window opens, and where it came from): kept, and written by the next
+// openLog that opens a file, right after it opens it. Level 0 drops it.
+void logInfoAtOpen(std::string message);
+
 }  // namespace nebla::diag

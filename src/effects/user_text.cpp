@@ -264,4 +264,53 @@ std::string describeUnmapped(const std::vector<char32_t>& unmapped) {
   return out;
 }
 
+bool isTextMode(std::string_view mode) {
+  return mode == "own" || mode == "literal" || mode == "file" || mode == "program";
+}
+
+bool pickTextSource(TextChoice& choice, std::string& reason) {
+  struct Source {
+    const char* mode;
+    std::string* value;
+    const char* option;
+  };
+  const Source sources[] = {{"literal", &choice.literal, "--text-literal WORDS"},
+                            {"file", &choice.file, "--text FILE"},
+                            {"program", &choice.program, "--text-program COMMAND"}};
+  if (choice.mode.empty()) {
+    int given = 0;
+    for (const Source& source : sources) given += source.value->empty() ? 0 : 1;
+    if (given > 1)
+      reason =
+          "give only one of --text, --text-literal and --text-program "
+          "(or pick one with --text-mode)";
+    return given <= 1;
+  }
+  if (!isTextMode(choice.mode)) {
+    reason = "--text-mode wants own, literal, file or program";
+    return false;
+  }
+  for (const Source& source : sources) {
+    if (choice.mode != source.mode) {
+      source.value->clear();
+    } else if (source.value->empty()) {
+      reason = "--text-mode " + choice.mode + " needs " + source.option;
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string literalText(std::string_view words) {
+  std::string lines;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    bool blank = words[i] == ' ' || words[i] == '\t';
+    if (blank && !lines.empty() && lines.back() == ' ') continue;
+    bool lineBreak = words.substr(i, 2) == "\\n";
+    lines += lineBreak ? '\n' : blank ? ' ' : words[i];
+    i += lineBreak ? 1 : 0;
+  }
+  return lines;
+}
+
 }  // namespace nebla::effects

@@ -55,6 +55,32 @@ bool layOutText(std::string_view utf8, UserText& out, std::string& reason);
 bool loadUserText(const std::string& path, std::string& words, UserText& out,
                   std::string& message);
 
+// Where the user's text comes from, as a command line gives it; empty: not
+// given.
+struct TextChoice {
+  std::string file;     // --text FILE
+  std::string literal;  // --text-literal WORDS
+  std::string program;  // --text-program COMMAND
+  std::string mode;     // --text-mode own, literal, file or program
+};
+
+// Whether mode is one --text-mode takes: own, literal, file or program.
+bool isTextMode(std::string_view mode);
+
+// Leaves at most one source in choice. A mode keeps the source it names and
+// clears the others ("own" clears all), so that a settings page can pass
+// every field it has; without a mode, two sources or more are refused.
+// False with a one-line reason for that, for an unknown mode (the reason
+// does not repeat it: name it quoted), or for a mode whose source is not
+// given.
+bool pickTextSource(TextChoice& choice, std::string& reason);
+
+// --text-literal's words as a text: the two characters \n are a line break,
+// since a one-line field cannot hold one, and a run of spaces and tabs is
+// one space (XScreenSaver's file of programs adds blanks where it wraps a
+// long entry, inside quotes too).
+std::string literalText(std::string_view words);
+
 // The unmapped characters for a one-line report: each as itself, control
 // characters as U+XXXX, the first 20 and then how many more.
 std::string describeUnmapped(const std::vector<char32_t>& unmapped);

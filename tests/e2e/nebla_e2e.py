@@ -68,12 +68,14 @@ def log(message):
 
 
 class XServer:
-    """Xvfb on the first free display number (Xvfb picks it itself)."""
+    """Xvfb on the first free display number (Xvfb picks it itself), or on
+    the given one."""
 
-    def __init__(self):
+    def __init__(self, number=None):
         read_end, write_end = os.pipe()
         self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % (SCREEN_W, SCREEN_H),
+            ["Xvfb"] + ([] if number is None else [":%d" % number]) +
+            ["-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % (SCREEN_W, SCREEN_H),
              "-nolisten", "tcp", "-noreset"],
             pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
         os.close(write_end)

@@ -6,6 +6,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -21,12 +22,14 @@
 
 #include "app/entry.h"
 #include "diag/log.h"
+#include "effects/text_writer.h"
 #include "effects/user_text.h"
 #include "particles/helper_thread.h"
 #include "platform/backend.h"
 #include "platform/headless/script.h"
 #include "platform/headless/session_recorder.h"
 #include "platform/pilot/pilot_backend.h"
+#include "platform/process/text_program.h"
 #include "platform/sdl/adopted_backend.h"
 #include "platform/sdl/sdl_backend.h"
 #include "platform/sdl/x11_target.h"
@@ -61,6 +64,16 @@ constexpr const char* kUsage =
     "  --light         start with the light on (Space)\n"
     "  --text FILE     the text writer spells FILE (UTF-8, - for standard input)\n"
     "                  instead of its own text\n"
+    "  --text-literal WORDS\n"
+    "                  the writer spells WORDS; the two characters \\n in them\n"
+    "                  start a new line\n"
+    "  --text-program COMMAND\n"
+    "                  the writer spells what the shell command COMMAND prints\n"
+    "                  (within 10 s and 1 MiB), such as fortune\n"
+    "  --text-mode own|literal|file|program\n"
+    "                  which of --text-literal, --text and --text-program to\n"
+    "                  use, the others ignored (own: Nebla's own text); without\n"
+    "                  it, at most one of them may be given\n"
     "  --autopilot     a virtual hand sprays, draws, blows and changes colours\n"
     "  --no-autopilot  no virtual hand, also in another program's window\n"
     "  --record FILE   also write the session's input to FILE as a script for\n"
@@ -82,7 +95,7 @@ constexpr const char* kUsage =
 
 struct Options {
   std::string record;
-  std::string text;
+  nebla::effects::TextChoice text;
   std::optional<int> scheme;  // 1 to 10
   bool light = false;
   std::optional<bool> autopilot;  // unset: on in another program's window
@@ -110,19 +123,32 @@ bool parseScheme(const char* text, Options& options) {
   return true;
 }
 
+// What an option given without its value lacks.
+std::string missingValue(std::string_view arg) {
+  if (arg == "--record" || arg == "--text") return "a file name";
+  if (arg == "--text-literal") return "the words";
+  return arg == "--text-program" ? "a command" : "a value";
+}
+
 // One option that takes a value; false after telling why it is refused.
 bool parseValue(std::string_view arg, const char* value, Options& options) {
   if (value == nullptr || value[0] == '\0')
-    return refuse(std::string(arg) +
-                  (arg == "--record" || arg == "--text" ? " needs a file name" : " needs a value"));
+    return refuse(std::string(arg) + " needs " + missingValue(arg));
   if (arg == "--record") options.record = value;
-  if (arg == "--text") options.text = value;
+  if (arg == "--text") options.text.file = value;
+  if (arg == "--text-literal") options.text.literal = value;
+  if (arg == "--text-program") options.text.program = value;
+  if (arg == "--text-mode" && !nebla::effects::isTextMode(value))
+    return refuse("--text-mode wants own, literal, file or program, not " +
+                  nebla::platform::headless::quoted(value));
+  if (arg == "--text-mode") options.text.mode = value;
   if (arg == "--window-id") options.windowId = value;
   return arg != "--scheme" || parseScheme(value, options);
 }
 
 bool takesValue(std::string_view arg) {
-  return arg == "--record" || arg == "--text" || arg == "--scheme" || arg == "--window-id";
+  return arg == "--record" || arg == "--text" || arg == "--scheme" || arg == "--window-id" ||
+         arg == "--text-literal" || arg == "--text-program" || arg == "--text-mode";
 }
 
 Parsed parseOptions(int argc, char** argv, Options& options) {
@@ -148,25 +174,97 @@ Parsed parseOptions(int argc, char** argv, Options& options) {
       return Parsed::Refused;
     }
   }
-  return Parsed::Run;
+  std::string reason;
+  if (nebla::effects::pickTextSource(options.text, reason)) return Parsed::Run;
+  refuse(reason);
+  return Parsed::Refused;
 }
 
-// The user's text, read and laid out before the window opens so that a
-// refused one is told at once; the characters it has no glyph for are named
-// once. The words reach the writer as the session's first event, which a
-// recording keeps.
+// A file name or command in full, for the log, where nothing cuts it short:
+// in single quotes, control characters as \xNN so that it stays one line.
+std::string logName(std::string_view text) {
+  std::string out = "'";
+  for (unsigned char c : text) {
+    char hex[5];
+    std::snprintf(hex, sizeof hex, "\\x%02X", c);
+    out += c < 0x20 || c == 0x7F ? std::string(hex) : std::string(1, static_cast<char>(c));
+  }
+  return out + "'";
+}
+
+// The user's words, laid out before the window opens so that refused ones
+// are told at once, become the session's first event, which a recording
+// keeps; the characters without a glyph are named once, and the log tells
+// where the words came from.
+void takeWords(std::string words, const nebla::effects::UserText& text, const std::string& source,
+               nebla::platform::InputEvent& event) {
+  using namespace nebla;
+  if (!text.unmapped.empty())
+    std::fprintf(stderr, "nebla: no glyph for: %s (left empty)\n",
+                 effects::describeUnmapped(text.unmapped).c_str());
+  std::size_t pages = text.pages.size() / effects::kPageCells;
+  diag::logInfoAtOpen("text: " + std::to_string(pages) + (pages == 1 ? " page" : " pages") +
+                      " from " + source);
+  event.kind = platform::InputEvent::Kind::Text;
+  event.text = std::move(words);
+}
+
+// --text FILE.
 bool readUserText(const std::string& path, nebla::platform::InputEvent& event) {
   nebla::effects::UserText text;
-  std::string message;
-  if (!nebla::effects::loadUserText(path, event.text, text, message)) {
+  std::string words, message;
+  if (!nebla::effects::loadUserText(path, words, text, message)) {
     std::fprintf(stderr, "nebla: %s\n", message.c_str());
     return false;
   }
-  if (!text.unmapped.empty())
-    std::fprintf(stderr, "nebla: no glyph for: %s (left empty)\n",
-                 nebla::effects::describeUnmapped(text.unmapped).c_str());
-  event.kind = nebla::platform::InputEvent::Kind::Text;
+  takeWords(std::move(words), text, "the file " + logName(path), event);
   return true;
+}
+
+// --text-literal WORDS.
+bool readLiteral(const std::string& given, nebla::platform::InputEvent& event) {
+  nebla::effects::UserText text;
+  std::string words = nebla::effects::literalText(given), reason;
+  if (!nebla::effects::layOutText(words, text, reason)) {
+    std::fprintf(stderr, "nebla: --text-literal: %s\n", reason.c_str());
+    return false;
+  }
+  takeWords(std::move(words), text, "the words given", event);
+  return true;
+}
+
+// --text-program COMMAND, run once before the window opens: with no text
+// yet to fall back on, a program that gives none ends nebla.
+bool readProgramOutput(nebla::platform::process::TextProgram& program, const std::string& command,
+                       nebla::platform::InputEvent& event) {
+  using namespace nebla;
+  platform::process::ProgramResult result = program.run();
+  effects::UserText text;
+  std::string reason = result.failure;
+  if (!result.ok || !effects::layOutText(result.output, text, reason)) {
+    std::fprintf(stderr, "nebla: the text program %s: %s\n",
+                 platform::headless::quoted(command).c_str(), reason.c_str());
+    return false;
+  }
+  takeWords(std::move(result.output), text, "the program " + logName(command), event);
+  return true;
+}
+
+// The program runs again each time the writer starts its text over; what
+// it prints then is written from the next start. One that fails leaves the
+// writer's text as it is, and the log says why.
+void rerunEachStart(nebla::platform::process::TextProgram& program, const std::string& command,
+                    nebla::platform::pilot::PilotBackend& hand) {
+  using namespace nebla;
+  effects::setTextStartListener([&program] { program.start(); });
+  hand.setTextSource([&program, command]() -> std::optional<std::string> {
+    platform::process::ProgramResult result;
+    if (!program.poll(result)) return std::nullopt;
+    if (result.ok) return std::move(result.output);
+    diag::logWarning("the text program " + logName(command) + " " + result.failure +
+                     "; the writer keeps its text");
+    return std::nullopt;
+  });
 }
 
 // The X11 window to draw into, if any: --window-id, the (virtual) root, or
@@ -290,7 +388,12 @@ int main(int argc, char** argv) {
     case Parsed::Run: break;
   }
   platform::InputEvent text{platform::InputEvent::Kind::KeylessText};
-  if (!options.text.empty() && !readUserText(options.text, text)) return 2;
+  const effects::TextChoice& choice = options.text;
+  platform::process::TextProgram program(choice.program, effects::kMaxTextBytes,
+                                         std::chrono::seconds(10));
+  if (!choice.file.empty() && !readUserText(choice.file, text)) return 2;
+  if (!choice.literal.empty() && !readLiteral(choice.literal, text)) return 2;
+  if (!choice.program.empty() && !readProgramOutput(program, choice.program, text)) return 2;
   std::optional<unsigned long> target;
   if (!findTarget(options, target)) return 2;
   // The record file is made before anything else, so that a bad name is
@@ -308,7 +411,8 @@ int main(int argc, char** argv) {
   hand.pressAtStart(startingKeys(options));
   // Where the keys do nothing, the writer's own text leaves out the pages
   // that teach them.
-  if (!options.text.empty() || target) hand.writeAtStart(std::move(text));
+  if (text.kind == platform::InputEvent::Kind::Text || target) hand.writeAtStart(std::move(text));
+  if (!choice.program.empty()) rerunEachStart(program, choice.program, hand);
   if (options.autopilot.value_or(target.has_value())) hand.fly(freshSeed());
   if (!options.record.empty()) {
     recorder.setFailureReport([&](const std::string& reason) {
