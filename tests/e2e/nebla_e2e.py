@@ -968,7 +968,8 @@ def run_window_refused(binary, display, root):
 # left, far from the top-left overlay and the bottom-right corner.
 STROKE = [(80 + 30 * i, 400 - 8 * i) for i in range(7)]
 SCRIPT_EVENT = re.compile(r"(\d+) +(mouse \d+ \d+|(?:left|right) (?:down|up)|focus (?:lost|gained)|close|"
-                          r"key (?:down|up) (?:esc|q|space|left|up|right|down|\d|c|d|l|m|t|shift))")
+                          r"key (?:down|up) (?:esc|q|space|left|up|right|down|\d|c|d|l|m|t|shift)|"
+                          r'text keyless|text "(?:[^"\\]|\\.)*")')
 
 
 def read_script(path):
@@ -1129,6 +1130,31 @@ def run_recorded(binary, display, root):
     log("recorded session: %d events, replayed and recorded again alike" % len(events))
 
 
+def run_text_program(binary, display, root):
+    """--text-program runs again each time the writer starts its text over,
+    and what it prints then reaches the writer as a text event that the
+    recording keeps; a run that fails and one that hangs past the 10 s
+    limit leave the writer's text as it is and say why in the log. Each
+    run of the command counts itself in a file: run 0 (before the window)
+    and 1 print, 2 fails, 3 hangs; a page of a few letters lasts about 7 s."""
+    counter, session = os.path.join(root, "text-runs"), os.path.join(root, "text.script")
+    command = ('n=$(wc -l < %s 2>/dev/null || echo 0); echo >> %s; '
+               'case $n in 2) exit 3;; 3) exec sleep 60;; esac; echo "run $n"' % (counter, counter))
+    app = Nebla(binary, display, root, "textprogram", args=["--text-program", command, "--record", session])
+    try:
+        app.find_window()
+        wait_until("the hanging run to time out", 60, lambda: "timed out after 10 s" in app.log_text())
+        text = app.log_text()
+    finally:
+        app.stop()
+    check("text: 1 page from the program" in text, "the log does not name the program:\n" + text)
+    check("exited with status 3; the writer keeps its text" in text, "the failed run is not in the log:\n" + text)
+    texts = [event for _, event in read_script(session) if event.startswith("text ")]
+    check(texts[:2] == ['text "run 0\\n"', 'text "run 1\\n"'],
+          "the recording's texts: %r" % texts)
+    log("text program: run again at each start; recorded %r; a failure and a hang logged" % texts)
+
+
 def run_bad_command_lines(binary, display, root):
     """A record file that cannot be made, or an unknown option: status 2
     and the reason on standard error, before the demo starts (it would
@@ -1168,6 +1194,7 @@ def main():
             run_unwritable(binary, server.display, root)
             run_bad_command_lines(binary, server.display, root)
             run_recorded(binary, server.display, root)
+            run_text_program(binary, server.display, root)
     except Failure as failure:
         print("[e2e] FAILED: %s" % failure, flush=True)
         return 1
