@@ -41,11 +41,22 @@ bool otherDriverNamed() {
          std::strcmp(driver, "wayland") != 0;
 }
 
+// A Wayland session without an X server beside it: SDL would try X11
+// first and fail before it came to Wayland, so it is sent there at once.
+// A driver the user named (SDL_VIDEODRIVER, in the environment or as a
+// hint) is left as it is.
+void preferWayland() {
+  if (variable("WAYLAND_DISPLAY") == nullptr || variable("DISPLAY") != nullptr) return;
+  const char* driver = SDL_GetHint(SDL_HINT_VIDEODRIVER);
+  if (driver == nullptr || driver[0] == '\0') SDL_SetHint(SDL_HINT_VIDEODRIVER, "wayland");
+}
+
 }  // namespace
 
 bool startVideo() {
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+  preferWayland();
   SDL_ClearError();
   bool driverNamed = otherDriverNamed();
   std::optional<std::string> named = namedDisplays();
