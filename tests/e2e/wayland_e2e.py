@@ -32,7 +32,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from nebla_e2e import IMAGE_H, IMAGE_W, Failure, check, log, read_png, wait_until  # noqa: E402
+from nebla_e2e import IMAGE_H, IMAGE_W, RAMP1_ENTRY1, Failure, check, log, read_png, wait_until  # noqa: E402
 
 SKIP = 77
 BLACK = (0, 0, 0)
@@ -419,8 +419,10 @@ def run_window(binary, sway, root):
         log("window: shell %s, full screen %s" % (window["shell"], window["fullscreen_mode"]))
         check(window["shell"] == "xdg_shell", "not a native Wayland window: %s" % window["shell"])
         check(window["fullscreen_mode"] == 1, "not full screen")
-        wait_until("the picture in the window", 15,
-                   lambda: smoke_free_picture(sway.shot("HEADLESS-1", "window")), 0.3)
+        left, right = wait_until("the picture in the window", 15,
+                                 lambda: picture_span(sway.shot("HEADLESS-1", "window")), 0.3)
+        log("the picture spans x %d to %d of 1280" % (left, right))
+        check(right - left >= IMAGE_W and abs(left - (1280 - right)) <= 1, "the picture is not centred and enlarged")
         keyboard = VirtualKeyboard(sway)
         # The window learns of the new keyboard (the seat's capabilities,
         # its keymap, the focus) on its own time; keys sent before then
@@ -439,11 +441,14 @@ def run_window(binary, sway, root):
         finish(proc)
 
 
-def smoke_free_picture(shot):
-    """The picture's background in the middle of the screen: the window
-    draws, whatever its scaling."""
-    return shot.pixel(shot.width // 2, 20 + (shot.height - IMAGE_H) // 2) != BLACK or \
-        shot.pixel(shot.width // 2, shot.height // 2) != BLACK
+def picture_span(shot):
+    """Where the picture's background (the first colour ramp's entry 1,
+    which the smoke has not reached at the top) lies along a row near the
+    top of the picture; None when it is not there, as before the window's
+    first frame, when the compositor's grey shows."""
+    y = (shot.height - IMAGE_H) // 2 + 3 if shot.height < 2 * IMAGE_H else shot.height // 2 - IMAGE_H + 3
+    xs = [x for x in range(shot.width) if shot.pixel(x, y) == RAMP1_ENTRY1]
+    return (xs[0], xs[-1] + 1) if len(xs) > IMAGE_W // 2 else None
 
 
 def main():
