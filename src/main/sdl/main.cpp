@@ -319,8 +319,7 @@ std::unique_ptr<nebla::platform::Backend> openWallpaper(const Options& options, 
     bool unreachable = start == WallpaperBackend::Start::NoCompositor;
     std::fprintf(stderr,
                  unreachable ? "nebla: cannot connect to the Wayland display %s: %s\n"
-                             : "nebla: the Wayland compositor on %s cannot show a live wallpaper: %s "
-                               "(GNOME does not offer it)\n",
+                             : "nebla: cannot show a live wallpaper on the Wayland display %s: %s\n",
                  std::getenv("WAYLAND_DISPLAY"), why.c_str());
     status = unreachable ? 1 : 2;
     return nullptr;

@@ -96,11 +96,12 @@ WallpaperBackend::Start WallpaperBackend::start(std::string& why) {
     return Start::NoCompositor;
   }
   if (globals_.layerShell == nullptr) {
-    why = "it does not offer the layer-shell protocol (zwlr_layer_shell_v1)";
+    why = "the compositor does not offer the layer-shell protocol (zwlr_layer_shell_v1), as "
+          "GNOME's does not";
     return Start::NoLayerShell;
   }
   if (globals_.compositor == nullptr || globals_.shm == nullptr) {
-    why = "it offers no wl_compositor version 4 or no wl_shm";
+    why = "the compositor offers no wl_compositor of version 4 or no wl_shm";
     return Start::NoCompositor;
   }
   return Start::Ready;
