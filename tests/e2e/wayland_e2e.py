@@ -262,7 +262,7 @@ def run_output_removed(binary, sway, root):
                            XDG_STATE_HOME=workdir(root, "state"))
         try:
             for output in ("WL-1", "WL-2"):
-                wait_until("smoke on " + output, 20, lambda o=output: shows_smoke(inner, o), 0.3)
+                wait_until("the picture on " + output, 20, lambda o=output: placed(inner.shot(o)), 0.3)
             before = inner.outputs()["WL-1"]["rect"]
             sway.msg('[title="wlroots - WL-2"]', "kill")
             wait_until("WL-2 gone", 5, lambda: "WL-2" not in inner.outputs())
@@ -291,7 +291,7 @@ def run_one_output(binary, sway, root):
     proc = sway.start([binary, "--wallpaper", "--output", "HEADLESS-2"], workdir(root, "work"),
                       XDG_STATE_HOME=workdir(root, "state"))
     try:
-        wait_until("smoke on HEADLESS-2", 20, lambda: shows_smoke(sway, "HEADLESS-2"), 0.3)
+        wait_until("the picture on HEADLESS-2", 20, lambda: placed(sway.shot("HEADLESS-2")), 0.3)
         check(not placed(sway.shot("HEADLESS-1")), "--output HEADLESS-2 drew on HEADLESS-1 too")
     finally:
         finish(proc)
@@ -522,11 +522,13 @@ def main():
         for case in (run_wallpaper, run_window, run_one_output, run_output_removed):
             first = "1920x1080" if case is run_output_removed else "1280x800"
             sway = Sway(os.path.join(root, case.__name__), first_output=first)
+            began = time.monotonic()
             try:
                 log(case.__name__)
                 case(binary, sway, sway.root)
             finally:
                 sway.stop()
+            log("%s: %.1f s" % (case.__name__, time.monotonic() - began))
         run_unreachable(binary, root)
         run_without_layer_shell(binary, root)
     except Failure as failure:

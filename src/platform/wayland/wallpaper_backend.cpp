@@ -199,8 +199,11 @@ void WallpaperBackend::lose() {
   if (gone_) return;
   gone_ = true;
   int error = wl_display_get_error(display_);
-  std::fprintf(stderr, "nebla: the Wayland compositor closed the connection (%s); ending\n",
-               error != 0 ? std::strerror(error) : "no reason given");
+  if (error == 0 || error == EPIPE || error == ECONNRESET)
+    std::fputs("nebla: the Wayland compositor closed the connection; ending\n", stderr);
+  else
+    std::fprintf(stderr, "nebla: the connection to the Wayland compositor failed: %s; ending\n",
+                 std::strerror(error));
 }
 
 bool WallpaperBackend::sessionEnding() { return endSignalled.load() || gone_; }
