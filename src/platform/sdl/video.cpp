@@ -41,10 +41,11 @@ bool otherDriverNamed() {
          std::strcmp(driver, "wayland") != 0;
 }
 
-// A Wayland session without an X server beside it: SDL would try X11
-// first and fail before it came to Wayland, so it is sent there at once.
-// A driver the user named (SDL_VIDEODRIVER, in the environment or as a
-// hint) is left as it is.
+// A Wayland session without an X server beside it: Wayland is named to
+// SDL, so the window is a native Wayland client whatever order this SDL
+// build tries its drivers in, and a compositor that cannot be reached is
+// told as such instead of some later driver being tried. A driver the user
+// named (SDL_VIDEODRIVER, in the environment or as a hint) is left alone.
 void preferWayland() {
   if (variable("WAYLAND_DISPLAY") == nullptr || variable("DISPLAY") != nullptr) return;
   const char* driver = SDL_GetHint(SDL_HINT_VIDEODRIVER);
