@@ -318,15 +318,17 @@ std::unique_ptr<nebla::platform::Backend> openWallpaper(const Options& options, 
   if (start != WallpaperBackend::Start::Ready) {
     bool unreachable = start == WallpaperBackend::Start::NoCompositor;
     std::fprintf(stderr,
-                 unreachable ? "nebla: cannot connect to the Wayland display %s: %s\n"
-                             : "nebla: cannot show a live wallpaper on the Wayland display %s: %s\n",
+                 unreachable
+                     ? "nebla: cannot connect to the Wayland display %s: %s\n"
+                     : "nebla: cannot show a live wallpaper on the Wayland display %s: %s\n",
                  std::getenv("WAYLAND_DISPLAY"), why.c_str());
     status = unreachable ? 1 : 2;
     return nullptr;
   }
   if (options.output && !backend->hasOutput(*options.output)) {
     std::string names;
-    for (const std::string& name : backend->outputNames()) names += (names.empty() ? "" : ", ") + name;
+    for (const std::string& name : backend->outputNames())
+      names += (names.empty() ? "" : ", ") + name;
     std::fprintf(stderr, "nebla: no output is named %s now (there are: %s); waiting for it\n",
                  options.output->c_str(), names.empty() ? "none" : names.c_str());
   }

@@ -50,8 +50,8 @@ int sharedFile(std::size_t bytes) {
 // The listeners' entry points into the output's private side.
 struct OutputEvents {
   static OutputSurface& of(void* data) { return *static_cast<OutputSurface*>(data); }
-  static void geometry(void*, wl_output*, int32_t, int32_t, int32_t, int32_t, int32_t,
-                       const char*, const char*, int32_t) {}
+  static void geometry(void*, wl_output*, int32_t, int32_t, int32_t, int32_t, int32_t, const char*,
+                       const char*, int32_t) {}
   static void mode(void*, wl_output*, uint32_t, int32_t, int32_t, int32_t) {}
   static void done(void* data, wl_output*) { of(data).settled(); }
   static void scale(void* data, wl_output*, int32_t factor) { of(data).pendingScale_ = factor; }
@@ -83,8 +83,8 @@ const wl_output_listener kOutputListener = {OutputEvents::geometry, OutputEvents
                                             OutputEvents::done,     OutputEvents::scale,
                                             OutputEvents::name,     OutputEvents::description};
 const zxdg_output_v1_listener kXdgOutputListener = {
-    OutputEvents::xdgPosition, OutputEvents::xdgSize, OutputEvents::xdgDone,
-    OutputEvents::xdgName, OutputEvents::xdgDescription};
+    OutputEvents::xdgPosition, OutputEvents::xdgSize, OutputEvents::xdgDone, OutputEvents::xdgName,
+    OutputEvents::xdgDescription};
 const zwlr_layer_surface_v1_listener kLayerListener = {OutputEvents::configure,
                                                        OutputEvents::closed};
 const wl_callback_listener kFrameListener = {OutputEvents::frame};
@@ -135,10 +135,9 @@ void OutputSurface::showIfWanted() {
   wl_region_destroy(nothing);
   layer_ = zwlr_layer_shell_v1_get_layer_surface(globals_.layerShell, surface_, output_,
                                                  ZWLR_LAYER_SHELL_V1_LAYER_BACKGROUND, "wallpaper");
-  zwlr_layer_surface_v1_set_anchor(layer_, ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP |
-                                               ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
-                                               ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT |
-                                               ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT);
+  zwlr_layer_surface_v1_set_anchor(
+      layer_, ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP | ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
+                  ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT | ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT);
   zwlr_layer_surface_v1_set_size(layer_, 0, 0);
   zwlr_layer_surface_v1_set_exclusive_zone(layer_, -1);
   zwlr_layer_surface_v1_set_keyboard_interactivity(
@@ -196,8 +195,8 @@ std::unique_ptr<OutputSurface::Buffer> OutputSurface::makeBuffer(int width, int 
   made->height = height;
   made->bytes = static_cast<std::size_t>(width) * height * 4;
   int fd = sharedFile(made->bytes);
-  void* memory = fd < 0 ? MAP_FAILED
-                        : mmap(nullptr, made->bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  void* memory =
+      fd < 0 ? MAP_FAILED : mmap(nullptr, made->bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   if (memory == MAP_FAILED) {
     std::fprintf(stderr, "nebla: cannot make a %dx%d wallpaper buffer: %s\n", width, height,
                  std::strerror(errno));

@@ -9,7 +9,8 @@ namespace nebla::platform::wayland {
 namespace {
 
 void fillBlack(std::uint32_t* buffer, int width, int height, int stride) {
-  for (int y = 0; y < height; ++y) std::fill_n(buffer + static_cast<std::ptrdiff_t>(y) * stride, width, 0u);
+  for (int y = 0; y < height; ++y)
+    std::fill_n(buffer + static_cast<std::ptrdiff_t>(y) * stride, width, 0u);
 }
 
 // One output row of the picture: each picture pixel repeated across the
@@ -32,8 +33,8 @@ void Picture::take(const Presentation& frame) {
                 frame.pixels + static_cast<std::ptrdiff_t>(y) * frame.pitch, width);
   for (int i = 0; i < 256; ++i) {
     const PALETTEENTRY& e = frame.palette[i];
-    xrgb[i] = static_cast<std::uint32_t>(e.peRed) << 16 | static_cast<std::uint32_t>(e.peGreen) << 8 |
-              e.peBlue;
+    xrgb[i] = static_cast<std::uint32_t>(e.peRed) << 16 |
+              static_cast<std::uint32_t>(e.peGreen) << 8 | e.peBlue;
   }
 }
 

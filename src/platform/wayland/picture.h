@@ -17,7 +17,7 @@ namespace nebla::platform::wayland {
 struct Picture {
   int width = 0;
   int height = 0;
-  std::vector<BYTE> pixels;              // width x height, no padding
+  std::vector<BYTE> pixels;               // width x height, no padding
   std::array<std::uint32_t, 256> xrgb{};  // the palette as 0x00RRGGBB
 
   // Takes the frame's pixels (any pitch) and palette.

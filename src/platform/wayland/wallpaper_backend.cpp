@@ -96,8 +96,9 @@ WallpaperBackend::Start WallpaperBackend::start(std::string& why) {
     return Start::NoCompositor;
   }
   if (globals_.layerShell == nullptr) {
-    why = "the compositor does not offer the layer-shell protocol (zwlr_layer_shell_v1), as "
-          "GNOME's does not";
+    why =
+        "the compositor does not offer the layer-shell protocol (zwlr_layer_shell_v1), as "
+        "GNOME's does not";
     return Start::NoLayerShell;
   }
   if (globals_.compositor == nullptr || globals_.shm == nullptr) {
@@ -120,8 +121,8 @@ void WallpaperBackend::announce(std::uint32_t name, const char* interface, std::
     globals_.layerShell =
         bind<zwlr_layer_shell_v1>(registry_, name, zwlr_layer_shell_v1_interface, version, 4);
   } else if (which == zxdg_output_manager_v1_interface.name) {
-    globals_.xdgOutputs = bind<zxdg_output_manager_v1>(
-        registry_, name, zxdg_output_manager_v1_interface, version, 3);
+    globals_.xdgOutputs =
+        bind<zxdg_output_manager_v1>(registry_, name, zxdg_output_manager_v1_interface, version, 3);
     for (auto& output : outputs_) output->watchXdgOutput(globals_.xdgOutputs);
   } else if (which == wl_output_interface.name) {
     auto* output = bind<wl_output>(registry_, name, wl_output_interface, version, 4);
