@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
 """End-to-end checks of nebla on Wayland, in a headless sway.
 
-The live wallpaper: nebla --wallpaper on two outputs, each showing the
-picture at its largest whole multiple, centred, black around, with smoke
-moving; an output taken away while it runs and brought back, and an
-output's scale changed, both followed; its log under XDG_STATE_HOME; SIGTERM
-ending it with status 0 in under a second. --output NAME draws on that
-output only, and the compositor's exit ends it with status 0. A Wayland
-display that cannot be reached gets status 1.
+The live wallpaper: nebla --wallpaper on two outputs (one added while it
+runs), each showing the picture at its largest whole multiple, centred,
+black around, with smoke moving; an output's new scale followed; its log
+under XDG_STATE_HOME; SIGTERM ending it with status 0 in under a second.
+--output NAME draws on that output only, and SIGINT ends it with status 0.
+In a sway whose outputs are windows of another sway, an output taken away
+while it runs: the other goes on at its new size; then the compositor's
+exit ends it with status 0. A Wayland display that cannot be reached
+gets status 1, and a compositor without the layer-shell protocol (a
+stand-in for GNOME's) status 2.
 The window: nebla with a Wayland display and no X display runs as a native
 Wayland client, full screen, showing the picture; Alt+Enter takes it out of
 full screen and back, and Escape ends it with status 0 after the outro. The
@@ -218,15 +221,16 @@ def moving(sway, output):
 
 
 def run_wallpaper(binary, sway, root):
-    """Two outputs, one of them given a new scale; the log where a desktop
-    program keeps its state; SIGTERM."""
-    sway.msg("create_output")
-    outputs = sway.outputs()
-    check(set(outputs) == {"HEADLESS-1", "HEADLESS-2"}, "outputs: %s" % sorted(outputs))
+    """Two outputs, the second added while it runs and then given a new
+    scale; the log where a desktop program keeps its state; SIGTERM."""
     work = workdir(root, "wallpaper")
     state = workdir(root, "state")
     proc = sway.start([binary, "--wallpaper"], work, XDG_STATE_HOME=state)
     try:
+        wait_until("the picture on HEADLESS-1", 20, lambda: placed(sway.shot("HEADLESS-1")), 0.3)
+        sway.msg("create_output")
+        outputs = sway.outputs()
+        check(set(outputs) == {"HEADLESS-1", "HEADLESS-2"}, "outputs: %s" % sorted(outputs))
         for output in ("HEADLESS-1", "HEADLESS-2"):
             wait_until("smoke on " + output, 20, lambda o=output: shows_smoke(sway, o, "wallpaper-" + o), 0.3)
             check(moving(sway, output), "the picture on %s does not change" % output)
@@ -286,13 +290,17 @@ def run_output_removed(binary, sway, root):
 
 
 def run_one_output(binary, sway, root):
-    """--output NAME draws on that output only."""
+    """--output NAME draws on that output only; SIGINT ends it with
+    status 0."""
     sway.msg("create_output")
     proc = sway.start([binary, "--wallpaper", "--output", "HEADLESS-2"], workdir(root, "work"),
                       XDG_STATE_HOME=workdir(root, "state"))
     try:
         wait_until("the picture on HEADLESS-2", 20, lambda: placed(sway.shot("HEADLESS-2")), 0.3)
         check(not placed(sway.shot("HEADLESS-1")), "--output HEADLESS-2 drew on HEADLESS-1 too")
+        os.kill(program_pid(proc), signal.SIGINT)
+        status = proc.wait(timeout=5)
+        check(status == 0, "SIGINT gave status %d" % status)
     finally:
         finish(proc)
 
