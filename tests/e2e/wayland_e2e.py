@@ -6,6 +6,8 @@ runs), each showing the picture at its largest whole multiple, centred,
 black around, with smoke moving; an output's new scale followed; its log
 under XDG_STATE_HOME; SIGTERM ending it with status 0 in under a second.
 --output NAME draws on that output only, and SIGINT ends it with status 0.
+An output that a full-screen window covers is not drawn on while the
+other is, and is drawn on again when the window goes.
 In a sway whose outputs are windows of another sway, an output taken away
 while it runs: the other goes on at its new size; then the compositor's
 exit ends it with status 0. A Wayland display that cannot be reached
@@ -25,6 +27,7 @@ grim is missing.
 
 import json
 import os
+import re
 import shutil
 import signal
 import socket
@@ -252,6 +255,67 @@ def run_wallpaper(binary, sway, root):
         check(status == 0 and took < 1.0, "SIGTERM gave status %d after %.2f s" % (status, took))
     finally:
         finish(proc)
+
+
+def run_hidden_output(binary, sway, root):
+    """An output whose background a full-screen window covers gets no
+    drawing (the compositor calls no frame back for it) while the other
+    output's goes on; once the window is gone, drawing there resumes. The
+    surfaces' commits are counted in libwayland's own trace of the
+    program's requests (WAYLAND_DEBUG)."""
+    sway.msg("create_output")
+    work = workdir(root, "wallpaper")
+    proc = sway.start([binary, "--wallpaper"], work, XDG_STATE_HOME=work, WAYLAND_DEBUG="1")
+    window = None
+    try:
+        for output in ("HEADLESS-1", "HEADLESS-2"):
+            wait_until("the picture on " + output, 20, lambda o=output: placed(sway.shot(o)), 0.3)
+        window = sway.start([binary], workdir(root, "window"), ASAN_OPTIONS="detect_leaks=0")
+        covered = wait_until("the full-screen window", 15, lambda: window_output(sway), 0.2)
+        other = ({"HEADLESS-1", "HEADLESS-2"} - {covered}).pop()
+        time.sleep(1)
+        hidden = commits_during(proc, 2)
+        finish(window)
+        time.sleep(1)
+        shown = commits_during(proc, 2)
+        log("commits in 2 s with %s covered: %s; uncovered: %s" % (covered, hidden, shown))
+        check(hidden.get(covered, 0) <= 1, "%s was drawn on while covered: %s" % (covered, hidden))
+        check(hidden.get(other, 0) >= 10, "%s was not drawn on while %s was covered: %s" % (other, covered, hidden))
+        check(shown.get(covered, 0) >= 10, "drawing on %s did not resume: %s" % (covered, shown))
+    finally:
+        if window:
+            finish(window)
+        finish(proc)
+
+
+def window_output(sway):
+    """The output whose workspace holds nebla's full-screen window."""
+    def search(node, output):
+        output = node["name"] if node.get("type") == "output" else output
+        if node.get("pid") and node.get("shell") and node.get("fullscreen_mode") == 1:
+            return output
+        for child in node.get("nodes", []) + node.get("floating_nodes", []):
+            found = search(child, output)
+            if found:
+                return found
+        return None
+    return search(sway.msg("-t", "get_tree"), None)
+
+
+def commits_during(proc, seconds):
+    """How often each output's wallpaper surface was committed in the next
+    seconds, by output name, from the trace on standard error."""
+    start = os.path.getsize(proc.stderr_path)
+    time.sleep(seconds)
+    with open(proc.stderr_path, "rb") as f:
+        trace = f.read().decode(errors="replace")
+    names = dict(re.findall(r'wl_output@(\d+)\.name\("([^"]+)"\)', trace))
+    surfaces = {surface: names.get(output) for surface, output in re.findall(
+        r"get_layer_surface\(new id zwlr_layer_surface_v1@\d+, wl_surface@(\d+), wl_output@(\d+)", trace)}
+    counts = {}
+    for surface in re.findall(r"wl_surface@(\d+)\.commit\(\)", trace[start:]):
+        counts[surfaces.get(surface)] = counts.get(surfaces.get(surface), 0) + 1
+    return counts
 
 
 def run_output_removed(binary, sway, root):
@@ -531,7 +595,7 @@ def main():
     root = tempfile.mkdtemp(prefix="wl-test-")
     os.chmod(root, 0o755)  # nobody's sway and clients reach their folders
     try:
-        for case in (run_wallpaper, run_window, run_one_output, run_output_removed):
+        for case in (run_wallpaper, run_window, run_one_output, run_hidden_output, run_output_removed):
             first = "1920x1080" if case is run_output_removed else "1280x800"
             sway = Sway(os.path.join(root, case.__name__), first_output=first)
             began = time.monotonic()
