@@ -74,7 +74,13 @@ WallpaperBackend::WallpaperBackend(std::string output)
 WallpaperBackend::~WallpaperBackend() {
   outputs_.clear();
   if (globals_.xdgOutputs != nullptr) zxdg_output_manager_v1_destroy(globals_.xdgOutputs);
-  if (globals_.layerShell != nullptr) zwlr_layer_shell_v1_destroy(globals_.layerShell);
+  // The shell's destroy request came with version 3; an older one is only
+  // forgotten.
+  if (globals_.layerShell != nullptr && zwlr_layer_shell_v1_get_version(globals_.layerShell) >=
+                                            ZWLR_LAYER_SHELL_V1_DESTROY_SINCE_VERSION)
+    zwlr_layer_shell_v1_destroy(globals_.layerShell);
+  else if (globals_.layerShell != nullptr)
+    wl_proxy_destroy(reinterpret_cast<wl_proxy*>(globals_.layerShell));
   if (globals_.shm != nullptr) wl_shm_destroy(globals_.shm);
   if (globals_.compositor != nullptr) wl_compositor_destroy(globals_.compositor);
   if (registry_ != nullptr) wl_registry_destroy(registry_);
