@@ -23,9 +23,9 @@ done
 bench=$(wanted bench)
 if has "$bench" libbenchmark-dev && ! has "$bench" chromium; then pass; else fail "install-deps bench: $bench"; fi
 run=$(wanted run)
-if has "$run" ffmpeg && ! has "$run" dpkg-dev; then pass; else fail "install-deps run: $run"; fi
+if has "$run" ffmpeg && has "$run" libwayland-dev && ! has "$run" dpkg-dev && ! has "$run" sway; then pass; else fail "install-deps run: $run"; fi
 all=$(wanted test)
-for p in dpkg-dev file libbenchmark-dev libmpfr-dev chromium lintian; do
+for p in dpkg-dev file libbenchmark-dev libmpfr-dev chromium lintian sway grim; do
   if has "$all" $p; then pass; else fail "install-deps test lacks $p"; fi
 done
 finish_checks

@@ -35,6 +35,9 @@
 #include "platform/sdl/x11_target.h"
 #include "platform/user.h"
 #include "platform/xscreensaver/preferences_file.h"
+#ifdef NEBLA_WAYLAND
+#include "platform/wayland/wallpaper_backend.h"
+#endif
 
 namespace {
 
@@ -83,6 +86,10 @@ constexpr const char* kUsage =
     "                  autopilot on, SIGTERM ends it\n"
     "  --root          the same on the root window (under XScreenSaver, the\n"
     "                  window in XSCREENSAVER_WINDOW)\n"
+    "  --wallpaper     a live wallpaper: on Wayland, on the background layer of\n"
+    "                  every output (the compositor needs the layer-shell\n"
+    "                  protocol); on X11, the same as --root\n"
+    "  --output NAME   with --wallpaper on Wayland, only on the output NAME\n"
     "  --add-to-xscreensaver\n"
     "                  add Nebla to XScreenSaver's programs in ~/.xscreensaver,\n"
     "                  made from the system's list if missing, and end (takes no\n"
@@ -91,7 +98,8 @@ constexpr const char* kUsage =
     "  --help          this text\n"
     "Without --window-id or --root, XSCREENSAVER_WINDOW in the environment means\n"
     "--window-id. Exit status: 0, 1 when the demo could not start or\n"
-    "~/.xscreensaver could not be changed, 2 for a bad command line or text.\n";
+    "~/.xscreensaver could not be changed, 2 for a bad command line or text, or\n"
+    "for --wallpaper on a Wayland compositor that cannot show one.\n";
 
 struct Options {
   std::string record;
@@ -101,6 +109,8 @@ struct Options {
   std::optional<bool> autopilot;  // unset: on in another program's window
   std::optional<std::string> windowId;
   bool root = false;
+  bool wallpaper = false;
+  std::optional<std::string> output;
 };
 
 enum class Parsed { Run, Done, Refused, AddToXScreenSaver };
@@ -143,12 +153,14 @@ bool parseValue(std::string_view arg, const char* value, Options& options) {
                   nebla::platform::headless::quoted(value));
   if (arg == "--text-mode") options.text.mode = value;
   if (arg == "--window-id") options.windowId = value;
+  if (arg == "--output") options.output = value;
   return arg != "--scheme" || parseScheme(value, options);
 }
 
 bool takesValue(std::string_view arg) {
   return arg == "--record" || arg == "--text" || arg == "--scheme" || arg == "--window-id" ||
-         arg == "--text-literal" || arg == "--text-program" || arg == "--text-mode";
+         arg == "--text-literal" || arg == "--text-program" || arg == "--text-mode" ||
+         arg == "--output";
 }
 
 Parsed parseOptions(int argc, char** argv, Options& options) {
@@ -165,6 +177,8 @@ Parsed parseOptions(int argc, char** argv, Options& options) {
     }
     if (arg == "--light" || arg == "--root") {
       (arg == "--light" ? options.light : options.root) = true;
+    } else if (arg == "--wallpaper") {
+      options.wallpaper = true;
     } else if (arg == "--autopilot" || arg == "--no-autopilot") {
       options.autopilot = arg == "--autopilot";
     } else if (takesValue(arg)) {
@@ -173,6 +187,10 @@ Parsed parseOptions(int argc, char** argv, Options& options) {
       refuse("unknown option: " + nebla::platform::headless::quoted(arg));
       return Parsed::Refused;
     }
+  }
+  if (options.output && !options.wallpaper) {
+    refuse("--output goes with --wallpaper");
+    return Parsed::Refused;
   }
   std::string reason;
   if (nebla::effects::pickTextSource(options.text, reason)) return Parsed::Run;
@@ -376,6 +394,56 @@ std::unique_ptr<nebla::platform::Backend> makeScreen(std::optional<unsigned long
   return backend;
 }
 
+// The live wallpaper on Wayland.
+
+// --wallpaper in a Wayland session draws on the compositor's background
+// layer; an X server beside it (XWayland) shows no root window. Without a
+// Wayland display, or with an X11 window named, it is the root window.
+bool waylandWallpaper(const Options& options) {
+  const char* display = std::getenv("WAYLAND_DISPLAY");
+  return options.wallpaper && display != nullptr && display[0] != '\0' && !options.windowId &&
+         !options.root;
+}
+
+#ifdef NEBLA_WAYLAND
+// The wallpaper's backend, connected to the compositor; null after telling
+// why not, with the exit status: 1 for a compositor that cannot be
+// reached, 2 for one that cannot show a wallpaper.
+std::unique_ptr<nebla::platform::Backend> openWallpaper(const Options& options, int& status) {
+  using nebla::platform::wayland::WallpaperBackend;
+  auto backend = std::make_unique<WallpaperBackend>(options.output.value_or(""));
+  std::string why;
+  WallpaperBackend::Start start = backend->start(why);
+  if (start != WallpaperBackend::Start::Ready) {
+    bool unreachable = start == WallpaperBackend::Start::NoCompositor;
+    std::fprintf(stderr,
+                 unreachable
+                     ? "nebla: cannot connect to the Wayland display %s: %s\n"
+                     : "nebla: cannot show a live wallpaper on the Wayland display %s: %s\n",
+                 std::getenv("WAYLAND_DISPLAY"), why.c_str());
+    status = unreachable ? 1 : 2;
+    return nullptr;
+  }
+  if (options.output && !backend->hasOutput(*options.output)) {
+    std::string names;
+    for (const std::string& name : backend->outputNames())
+      names += (names.empty() ? "" : ", ") + name;
+    std::fprintf(stderr, "nebla: no output is named %s now (there are: %s); waiting for it\n",
+                 options.output->c_str(), names.empty() ? "none" : names.c_str());
+  }
+  enterStateDirectory();
+  return backend;
+}
+#else
+std::unique_ptr<nebla::platform::Backend> openWallpaper(const Options&, int& status) {
+  std::fputs(
+      "nebla: this nebla was built without Wayland support, so --wallpaper works on X11 only\n",
+      stderr);
+  status = 2;
+  return nullptr;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -394,6 +462,8 @@ int main(int argc, char** argv) {
   if (!choice.file.empty() && !readUserText(choice.file, text)) return 2;
   if (!choice.literal.empty() && !readLiteral(choice.literal, text)) return 2;
   if (!choice.program.empty() && !readProgramOutput(program, choice.program, text)) return 2;
+  bool wayland = waylandWallpaper(options);
+  if (options.wallpaper && !wayland) options.root = true;
   std::optional<unsigned long> target;
   if (!findTarget(options, target)) return 2;
   // The record file is made before anything else, so that a bad name is
@@ -406,14 +476,18 @@ int main(int argc, char** argv) {
   }
   SDL_SetMainReady();
   SdlBackend* own = nullptr;
-  std::unique_ptr<platform::Backend> screen = makeScreen(target, own);
+  int status = 0;
+  std::unique_ptr<platform::Backend> screen =
+      wayland ? openWallpaper(options, status) : makeScreen(target, own);
+  if (!screen) return status;
   platform::pilot::PilotBackend hand(*screen);
   hand.pressAtStart(startingKeys(options));
   // Where the keys do nothing, the writer's own text leaves out the pages
   // that teach them.
-  if (text.kind == platform::InputEvent::Kind::Text || target) hand.writeAtStart(std::move(text));
+  if (text.kind == platform::InputEvent::Kind::Text || target || wayland)
+    hand.writeAtStart(std::move(text));
   if (!choice.program.empty()) rerunEachStart(program, choice.program, hand);
-  if (options.autopilot.value_or(target.has_value())) hand.fly(freshSeed());
+  if (options.autopilot.value_or(target.has_value() || wayland)) hand.fly(freshSeed());
   if (!options.record.empty()) {
     recorder.setFailureReport([&](const std::string& reason) {
       std::fprintf(stderr, "nebla: recording stopped: cannot write %s: %s\n",
@@ -424,7 +498,7 @@ int main(int argc, char** argv) {
   }
   platform::setBackend(&hand);
   particles::HelperThread::setEnabled(particles::HelperThread::requested());
-  int status = app::WinMain(platform::GetModuleHandleA(nullptr), nullptr, nullptr, 0);
+  status = app::WinMain(platform::GetModuleHandleA(nullptr), nullptr, nullptr, 0);
   platform::setInputObserver(nullptr);
   platform::setBackend(nullptr);
   return status;

@@ -41,11 +41,23 @@ bool otherDriverNamed() {
          std::strcmp(driver, "wayland") != 0;
 }
 
+// A Wayland session without an X server beside it: Wayland is named to
+// SDL, so the window is a native Wayland client whatever order this SDL
+// build tries its drivers in, and a compositor that cannot be reached is
+// told as such instead of some later driver being tried. A driver the user
+// named (SDL_VIDEODRIVER, in the environment or as a hint) is left alone.
+void preferWayland() {
+  if (variable("WAYLAND_DISPLAY") == nullptr || variable("DISPLAY") != nullptr) return;
+  const char* driver = SDL_GetHint(SDL_HINT_VIDEODRIVER);
+  if (driver == nullptr || driver[0] == '\0') SDL_SetHint(SDL_HINT_VIDEODRIVER, "wayland");
+}
+
 }  // namespace
 
 bool startVideo() {
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+  preferWayland();
   SDL_ClearError();
   bool driverNamed = otherDriverNamed();
   std::optional<std::string> named = namedDisplays();
