@@ -70,9 +70,8 @@ TEST(Viewport, PointerMapsThroughScalingAndClampsOverTheBars) {
 // A root window over an 800 x 600 monitor beside a 1280 x 960 one, and a
 // third below them: each picture at its own monitor's multiple and place.
 TEST(Viewport, EachMonitorGetsItsOwnPicture) {
-  std::vector<Rect> pictures =
-      picturesOnMonitors({{0, 0, 800, 600}, {800, 0, 1280, 960}, {0, 960, 1920, 1080}}, 2080,
-                         2040, 640, 480);
+  std::vector<Rect> pictures = picturesOnMonitors(
+      {{0, 0, 800, 600}, {800, 0, 1280, 960}, {0, 960, 1920, 1080}}, 2080, 2040, 640, 480);
   ASSERT_EQ(pictures.size(), 3u);
   expectRect(pictures[0], 80, 60, 640, 480);
   expectRect(pictures[1], 800, 0, 1280, 960);
@@ -83,9 +82,8 @@ TEST(Viewport, EachMonitorGetsItsOwnPicture) {
 // reaching past the root (not yet resized) is cut to it; monitors wholly
 // outside count as none.
 TEST(Viewport, OverlappingMonitorsShareOnePictureAndAllStayInside) {
-  std::vector<Rect> mirrored =
-      picturesOnMonitors({{0, 0, 1280, 960}, {0, 0, 800, 600}, {1280, 0, 640, 480}}, 1920, 960,
-                         640, 480);
+  std::vector<Rect> mirrored = picturesOnMonitors(
+      {{0, 0, 1280, 960}, {0, 0, 800, 600}, {1280, 0, 640, 480}}, 1920, 960, 640, 480);
   ASSERT_EQ(mirrored.size(), 2u);
   expectRect(mirrored[0], 80, 60, 640, 480);
   expectRect(mirrored[1], 1280, 0, 640, 480);

@@ -111,7 +111,8 @@ void AdoptedBackend::follow(const SDL_Event& event) {
 
 // A root window grows or shrinks when monitors come or go.
 void AdoptedBackend::lookAtMonitors() {
-  if (root_ && connection_ != nullptr) presenter_.setMonitors(x11::monitorsOf(connection_, target_));
+  if (root_ && connection_ != nullptr)
+    presenter_.setMonitors(x11::monitorsOf(connection_, target_));
 }
 
 bool AdoptedBackend::keyDown(int) { return false; }
