@@ -273,7 +273,7 @@ def run_covered(binary, root):
         check(partly >= 10, "only %d pictures in 2 s in the half-covered window" % partly)
         before = screenshot(display)
         covers.append(HostWindow(display, 800, 600))
-        time.sleep(0.5)
+        time.sleep(1)
         covered = pictures.during(3)
         check(covered == 0, "%d pictures sent in 3 s for the wholly covered window" % covered)
         for cover in reversed(covers):
