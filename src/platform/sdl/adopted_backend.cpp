@@ -128,7 +128,7 @@ void AdoptedBackend::windowCreated(const WindowInfo&) {
   SDL_ClearError();
   window_ = SDL_CreateWindowFrom(reinterpret_cast<const void*>(target_));
   if (window_ == nullptr) {
-    reportSdlFailure("cannot draw into window " + std::to_string(target_));
+    if (!x11::windowGone()) reportSdlFailure("cannot draw into window " + std::to_string(target_));
     return;
   }
   connection_ = x11::watchWindow(window_);
@@ -140,16 +140,26 @@ void AdoptedBackend::windowCreated(const WindowInfo&) {
 
 void AdoptedBackend::windowDestroyed() { letGo(); }
 
+// The window's owner may destroy the window before it can be drawn in, as
+// at any later moment: that ends the session and is no failure. The set-up
+// then goes on with nowhere to draw until the program sees the end.
+bool AdoptedBackend::goneBeforeDrawing() {
+  if (connection_ != nullptr) x11::settleErrors(connection_, target_);
+  pump();
+  nowhere_ = sessionEnding();
+  return nowhere_;
+}
+
 bool AdoptedBackend::openDisplay() {
-  if (window_ == nullptr) return false;
+  if (window_ == nullptr) return goneBeforeDrawing();
   SDL_ClearError();
-  if (presenter_.open(window_, true)) return true;
+  if (presenter_.open(window_, true) || goneBeforeDrawing()) return true;
   reportSdlFailure("cannot draw into the window");
   return false;
 }
 
 bool AdoptedBackend::setDisplayMode(DWORD width, DWORD height, DWORD bitsPerPixel) {
-  return prepareMode(presenter_, width, height, bitsPerPixel);
+  return nowhere_ || prepareMode(presenter_, width, height, bitsPerPixel);
 }
 
 void AdoptedBackend::closeDisplay() { presenter_.close(); }

@@ -7,7 +7,7 @@
 // that nobody can see the window (fully covered or unmapped), frames are
 // kept but not drawn; X tells this for no root window.
 // SIGTERM, SIGINT or the window's end end the program's session, and the
-// program ends at once.
+// program ends at once, also when the window goes before it is drawn in.
 #pragma once
 
 #include <SDL.h>
@@ -47,6 +47,7 @@ class AdoptedBackend final : public Backend {
   void pump();
   void follow(const SDL_Event& event);
   void lookAtMonitors();
+  bool goneBeforeDrawing();
   void letGo();
 
   unsigned long target_;
@@ -57,6 +58,7 @@ class AdoptedBackend final : public Backend {
   bool root_ = false;
   bool unseen_ = false;  // X said the window is fully covered or unmapped
   bool gone_ = false;
+  bool nowhere_ = false;  // the window went before it could be drawn in
 };
 
 }  // namespace nebla::platform::sdl
