@@ -67,6 +67,35 @@ TEST(Viewport, PointerMapsThroughScalingAndClampsOverTheBars) {
   EXPECT_EQ(y, 0);
 }
 
+// A root window over an 800 x 600 monitor beside a 1280 x 960 one, and a
+// third below them: each picture at its own monitor's multiple and place.
+TEST(Viewport, EachMonitorGetsItsOwnPicture) {
+  std::vector<Rect> pictures = picturesOnMonitors(
+      {{0, 0, 800, 600}, {800, 0, 1280, 960}, {0, 960, 1920, 1080}}, 2080, 2040, 640, 480);
+  ASSERT_EQ(pictures.size(), 3u);
+  expectRect(pictures[0], 80, 60, 640, 480);
+  expectRect(pictures[1], 800, 0, 1280, 960);
+  expectRect(pictures[2], 320, 1020, 1280, 960);
+}
+
+// Mirrored monitors of different sizes share their common part; a monitor
+// reaching past the root (not yet resized) is cut to it; monitors wholly
+// outside count as none.
+TEST(Viewport, OverlappingMonitorsShareOnePictureAndAllStayInside) {
+  std::vector<Rect> mirrored = picturesOnMonitors(
+      {{0, 0, 1280, 960}, {0, 0, 800, 600}, {1280, 0, 640, 480}}, 1920, 960, 640, 480);
+  ASSERT_EQ(mirrored.size(), 2u);
+  expectRect(mirrored[0], 80, 60, 640, 480);
+  expectRect(mirrored[1], 1280, 0, 640, 480);
+  std::vector<Rect> cut = picturesOnMonitors({{0, 0, 1920, 1080}}, 1280, 1024, 640, 480);
+  ASSERT_EQ(cut.size(), 1u);
+  expectRect(cut[0], 0, 32, 1280, 960);
+  std::vector<Rect> outside = picturesOnMonitors({{2000, 0, 800, 600}}, 1000, 700, 640, 480);
+  ASSERT_EQ(outside.size(), 1u);
+  expectRect(outside[0], 180, 110, 640, 480);
+  EXPECT_TRUE(picturesOnMonitors({}, 0, 700, 640, 480).empty());
+}
+
 TEST(Viewport, DegenerateOutputsDoNotDivideByZero) {
   Viewport none = fitImage(0, 0, 640, 480);
   EXPECT_EQ(none.wholeScale, 1);

@@ -14,6 +14,35 @@ int floorDiv(std::int64_t a, std::int64_t b) {
   return static_cast<int>(q);
 }
 
+bool isEmpty(const Rect& r) { return r.w <= 0 || r.h <= 0; }
+
+Rect common(const Rect& a, const Rect& b) {
+  int left = std::max(a.x, b.x);
+  int top = std::max(a.y, b.y);
+  int right = std::min(a.x + a.w, b.x + b.w);
+  int bottom = std::min(a.y + a.h, b.y + b.h);
+  if (right <= left || bottom <= top) return {};
+  return {left, top, right - left, bottom - top};
+}
+
+// The parts of the output that get a picture each. A part that a later
+// monitor overlaps shrinks to what the two share, so the parts stay apart.
+std::vector<Rect> monitorParts(const std::vector<Rect>& monitors, const Rect& output) {
+  std::vector<Rect> parts;
+  for (const Rect& monitor : monitors) {
+    Rect part = common(monitor, output);
+    if (isEmpty(part)) continue;
+    auto shared = std::find_if(parts.begin(), parts.end(),
+                               [&](const Rect& p) { return !isEmpty(common(p, part)); });
+    if (shared != parts.end())
+      *shared = common(*shared, part);
+    else
+      parts.push_back(part);
+  }
+  if (parts.empty() && !isEmpty(output)) parts.push_back(output);
+  return parts;
+}
+
 }  // namespace
 
 Viewport fitImage(int outputWidth, int outputHeight, int imageWidth, int imageHeight) {
@@ -54,6 +83,16 @@ Rect fitFilling(int outputWidth, int outputHeight, int imageWidth, int imageHeig
   bool fits = w <= outputWidth && h <= outputHeight;
   if (!fits || w < minShare * v.picture.w) return v.picture;
   return {(outputWidth - w) / 2, (outputHeight - h) / 2, w, h};
+}
+
+std::vector<Rect> picturesOnMonitors(const std::vector<Rect>& monitors, int outputWidth,
+                                     int outputHeight, int imageWidth, int imageHeight) {
+  std::vector<Rect> pictures;
+  for (const Rect& part : monitorParts(monitors, {0, 0, outputWidth, outputHeight})) {
+    Rect picture = fitWholeMultiple(part.w, part.h, imageWidth, imageHeight);
+    pictures.push_back({part.x + picture.x, part.y + picture.y, picture.w, picture.h});
+  }
+  return pictures;
 }
 
 void windowToImage(const Rect& picture, int imageWidth, int imageHeight, int x, int y, int& imageX,

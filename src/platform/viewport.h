@@ -3,6 +3,8 @@
 // the window map back to picture pixels.
 #pragma once
 
+#include <vector>
+
 namespace nebla::platform {
 
 struct Rect {
@@ -36,6 +38,17 @@ Rect fitWholeMultiple(int outputWidth, int outputHeight, int imageWidth, int ima
 // sizes. Centred either way; empty for an empty output.
 Rect fitFilling(int outputWidth, int outputHeight, int imageWidth, int imageHeight,
                 double minShare);
+
+// The picture once on each monitor that an output (the root window) spans,
+// monitors given in output pixels: each at that monitor's own largest
+// whole multiple (as fitWholeMultiple), centred on it. A monitor is cut to
+// the output; monitors that overlap (outputs mirroring one another at
+// different sizes) share the part they have in common, so the picture is
+// whole on each of them; the pictures never overlap. Without any monitor
+// that reaches into the output, one picture on the whole output; none for
+// an empty output.
+std::vector<Rect> picturesOnMonitors(const std::vector<Rect>& monitors, int outputWidth,
+                                     int outputHeight, int imageWidth, int imageHeight);
 
 // A window position to an image pixel through the picture rectangle in use
 // for that window size, clamped to the image (a held button keeps

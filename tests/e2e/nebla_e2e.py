@@ -69,14 +69,15 @@ def log(message):
 
 class XServer:
     """Xvfb on the first free display number (Xvfb picks it itself), or on
-    the given one."""
+    the given one, with one SCREEN_W x SCREEN_H screen unless told other
+    screen options."""
 
-    def __init__(self, number=None):
+    def __init__(self, number=None, screens=None):
+        screens = screens or ["-screen", "0", "%dx%dx24" % (SCREEN_W, SCREEN_H)]
         read_end, write_end = os.pipe()
         self.proc = subprocess.Popen(
             ["Xvfb"] + ([] if number is None else [":%d" % number]) +
-            ["-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % (SCREEN_W, SCREEN_H),
-             "-nolisten", "tcp", "-noreset"],
+            ["-displayfd", str(write_end), *screens, "-nolisten", "tcp", "-noreset"],
             pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
         os.close(write_end)
         number = b""

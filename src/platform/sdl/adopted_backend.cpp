@@ -6,6 +6,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "platform/sdl/video.h"
@@ -79,18 +80,39 @@ void AdoptedBackend::busyWait() {
 // Nothing the window's owner receives is handed to the program.
 void AdoptedBackend::takeInput(std::vector<InputEvent>&) { pump(); }
 
-// Only what concerns the picture: a new size, a repaint, the window's end.
+// Only what concerns the picture: a new size, a repaint, whether the window
+// can be seen, the window's end.
 void AdoptedBackend::pump() {
   if (!videoStarted_) return;
   SDL_PumpEvents();
   SDL_Event event;
-  while (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) == 1) {
-    if (event.type == SDL_SYSWMEVENT && x11::destroyedBy(*event.syswm.msg, target_)) gone_ = true;
-    if (event.type != SDL_WINDOWEVENT) continue;
-    if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED ||
-        event.window.event == SDL_WINDOWEVENT_EXPOSED)
-      presenter_.redraw();
+  while (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) == 1) follow(event);
+}
+
+// Drawing starts again, from the frame kept last, as soon as part of the
+// window shows.
+void AdoptedBackend::follow(const SDL_Event& event) {
+  if (event.type == SDL_SYSWMEVENT) {
+    if (x11::destroyedBy(*event.syswm.msg, target_)) gone_ = true;
+    std::optional<bool> seen = x11::visibilityFrom(*event.syswm.msg, target_);
+    if (seen && *seen == unseen_) {
+      unseen_ = !*seen;
+      if (!unseen_) presenter_.redraw();
+    }
+    return;
   }
+  if (event.type != SDL_WINDOWEVENT) return;
+  if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) lookAtMonitors();
+  if ((event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED ||
+       event.window.event == SDL_WINDOWEVENT_EXPOSED) &&
+      !unseen_)
+    presenter_.redraw();
+}
+
+// A root window grows or shrinks when monitors come or go.
+void AdoptedBackend::lookAtMonitors() {
+  if (root_ && connection_ != nullptr)
+    presenter_.setMonitors(x11::monitorsOf(connection_, target_));
 }
 
 bool AdoptedBackend::keyDown(int) { return false; }
@@ -106,29 +128,49 @@ void AdoptedBackend::windowCreated(const WindowInfo&) {
   SDL_ClearError();
   window_ = SDL_CreateWindowFrom(reinterpret_cast<const void*>(target_));
   if (window_ == nullptr) {
-    reportSdlFailure("cannot draw into window " + std::to_string(target_));
+    if (!x11::windowGone()) reportSdlFailure("cannot draw into window " + std::to_string(target_));
     return;
   }
   connection_ = x11::watchWindow(window_);
+  root_ = connection_ != nullptr && x11::isRoot(connection_, target_);
+  if (root_)
+    std::fputs("nebla: root window: X does not tell when it is covered; drawing goes on\n", stderr);
+  lookAtMonitors();
 }
 
 void AdoptedBackend::windowDestroyed() { letGo(); }
 
+// The window's owner may destroy the window before it can be drawn in, as
+// at any later moment: that ends the session and is no failure. The set-up
+// then goes on with nowhere to draw until the program sees the end.
+bool AdoptedBackend::goneBeforeDrawing() {
+  if (connection_ != nullptr) x11::settleErrors(connection_, target_);
+  pump();
+  nowhere_ = sessionEnding();
+  return nowhere_;
+}
+
 bool AdoptedBackend::openDisplay() {
-  if (window_ == nullptr) return false;
+  if (window_ == nullptr) return goneBeforeDrawing();
   SDL_ClearError();
-  if (presenter_.open(window_, true)) return true;
+  if (presenter_.open(window_, true) || goneBeforeDrawing()) return true;
   reportSdlFailure("cannot draw into the window");
   return false;
 }
 
 bool AdoptedBackend::setDisplayMode(DWORD width, DWORD height, DWORD bitsPerPixel) {
-  return prepareMode(presenter_, width, height, bitsPerPixel);
+  return nowhere_ || prepareMode(presenter_, width, height, bitsPerPixel);
 }
 
 void AdoptedBackend::closeDisplay() { presenter_.close(); }
 
-void AdoptedBackend::present(const Presentation& frame) { presenter_.show(frame); }
+// The frame steps go on unseen; only the drawing rests.
+void AdoptedBackend::present(const Presentation& frame) {
+  if (unseen_)
+    presenter_.keep(frame);
+  else
+    presenter_.show(frame);
+}
 
 void AdoptedBackend::setPointerVisible(bool) {}
 

@@ -3,8 +3,11 @@
 // window (see x11_target.h). The picture follows the window's size; no
 // keyboard, pointer, focus or close request is read, and the pointer, the
 // title and the icon are left alone, since the window's owner keeps them.
+// A root window shows one picture on each monitor it spans. While X tells
+// that nobody can see the window (fully covered or unmapped), frames are
+// kept but not drawn; X tells this for no root window.
 // SIGTERM, SIGINT or the window's end end the program's session, and the
-// program ends at once.
+// program ends at once, also when the window goes before it is drawn in.
 #pragma once
 
 #include <SDL.h>
@@ -42,6 +45,9 @@ class AdoptedBackend final : public Backend {
 
  private:
   void pump();
+  void follow(const SDL_Event& event);
+  void lookAtMonitors();
+  bool goneBeforeDrawing();
   void letGo();
 
   unsigned long target_;
@@ -49,7 +55,10 @@ class AdoptedBackend final : public Backend {
   SDL_Window* window_ = nullptr;
   void* connection_ = nullptr;  // SDL's X11 Display, for the last look at errors
   Presenter presenter_;
+  bool root_ = false;
+  bool unseen_ = false;  // X said the window is fully covered or unmapped
   bool gone_ = false;
+  bool nowhere_ = false;  // the window went before it could be drawn in
 };
 
 }  // namespace nebla::platform::sdl

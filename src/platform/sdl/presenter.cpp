@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace nebla::platform::sdl {
 namespace {
@@ -81,7 +82,14 @@ std::vector<SDL_Rect> paintNearest(const std::vector<BYTE>& image, const std::ve
   return changed;
 }
 
-void fillBars(SDL_Surface* surface, const Rect& picture, Uint32 black) {
+// Black wherever no picture lies: four bars around one picture, the whole
+// surface under several (the pictures are painted over it).
+void fillBars(SDL_Surface* surface, const std::vector<Rect>& pictures, Uint32 black) {
+  if (pictures.size() != 1) {
+    SDL_FillRect(surface, nullptr, black);
+    return;
+  }
+  const Rect& picture = pictures.front();
   SDL_Rect bars[] = {
       {0, 0, surface->w, picture.y},
       {0, picture.y + picture.h, surface->w, surface->h - picture.y - picture.h},
@@ -155,9 +163,14 @@ void Presenter::close() {
   hasFrame_ = false;
 }
 
+void Presenter::setMonitors(std::vector<Rect> monitors) {
+  monitors_ = std::move(monitors);
+  shownSurface_ = nullptr;
+}
+
 // A surface of another size than the mode (none is presented) is drawn
 // into the top-left corner of the kept frame.
-void Presenter::show(const Presentation& frame) {
+void Presenter::keep(const Presentation& frame) {
   if (width_ == 0) return;
   std::copy_n(frame.palette, palette_.size(), palette_.begin());
   auto rows = static_cast<int>(std::min<DWORD>(frame.height, static_cast<DWORD>(height_)));
@@ -166,6 +179,11 @@ void Presenter::show(const Presentation& frame) {
     std::memcpy(pixels_.data() + static_cast<std::size_t>(y) * width_,
                 frame.pixels + static_cast<std::ptrdiff_t>(y) * frame.pitch, bytes);
   hasFrame_ = true;
+}
+
+void Presenter::show(const Presentation& frame) {
+  keep(frame);
+  if (width_ == 0) return;
   if (surfaceMode_)
     drawOnSurface(false);
   else if (renderer_ != nullptr)
@@ -184,6 +202,14 @@ Rect Presenter::pictureIn(int windowWidth, int windowHeight) const {
   int h = height_ > 0 ? height_ : 480;
   if (surfaceMode_) return fitWholeMultiple(windowWidth, windowHeight, w, h);
   return fitImage(windowWidth, windowHeight, w, h).picture;
+}
+
+// Where the kept frame goes on the window surface: whole multiples, once
+// or on each monitor.
+std::vector<Rect> Presenter::picturesIn(int outputWidth, int outputHeight) const {
+  if (!hasFrame_) return {};
+  if (monitors_.empty()) return {fitWholeMultiple(outputWidth, outputHeight, width_, height_)};
+  return picturesOnMonitors(monitors_, outputWidth, outputHeight, width_, height_);
 }
 
 std::array<Uint32, 256> Presenter::colours(const SDL_PixelFormat* format) const {
@@ -206,13 +232,17 @@ void Presenter::drawOnSurface(bool whole) {
   SDL_Surface* surface = SDL_GetWindowSurface(window_);
   if (surface == nullptr || surface->format->BytesPerPixel != 4) return;
   whole = whole || !surfaceCurrent(surface);
-  Rect picture = hasFrame_ ? fitWholeMultiple(surface->w, surface->h, width_, height_) : Rect{};
+  std::vector<Rect> pictures = picturesIn(surface->w, surface->h);
   if (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0) return;
-  if (whole) fillBars(surface, picture, SDL_MapRGB(surface->format, 0, 0, 0));
+  if (whole) fillBars(surface, pictures, SDL_MapRGB(surface->format, 0, 0, 0));
   std::vector<SDL_Rect> changed;
-  if (picture.w > 0 && picture.h > 0)
-    changed = paintNearest(pixels_, whole ? nullptr : &shownPixels_, width_, height_,
-                           colours(surface->format), surface, picture);
+  std::array<Uint32, 256> colourOf = colours(surface->format);
+  for (const Rect& picture : pictures) {
+    if (picture.w <= 0 || picture.h <= 0) continue;
+    std::vector<SDL_Rect> bands = paintNearest(pixels_, whole ? nullptr : &shownPixels_, width_,
+                                               height_, colourOf, surface, picture);
+    changed.insert(changed.end(), bands.begin(), bands.end());
+  }
   if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
   if (whole)
     SDL_UpdateWindowSurface(window_);
@@ -243,21 +273,32 @@ bool Presenter::upload() {
   return true;
 }
 
+// On several monitors each picture is the frame at a whole multiple, drawn
+// sharp; one picture alone fills the window as the window's own does.
 void Presenter::drawWithRenderer() {
   int outputWidth = 0;
   int outputHeight = 0;
   SDL_Texture* picture = nullptr;
-  SDL_Rect target{};
+  std::vector<Rect> targets;
   if (hasFrame_ && upload() &&
       SDL_GetRendererOutputSize(renderer_, &outputWidth, &outputHeight) == 0) {
-    Viewport v = fitImage(outputWidth, outputHeight, width_, height_);
-    target = {v.picture.x, v.picture.y, v.picture.w, v.picture.h};
-    picture = prepare(v, v.picture.w > width_);
+    if (monitors_.empty()) {
+      Viewport v = fitImage(outputWidth, outputHeight, width_, height_);
+      targets.push_back(v.picture);
+      picture = prepare(v, v.picture.w > width_);
+    } else {
+      targets = picturesOnMonitors(monitors_, outputWidth, outputHeight, width_, height_);
+      SDL_SetTextureScaleMode(frame_, SDL_ScaleModeNearest);
+      picture = frame_;
+    }
   }
   SDL_SetRenderTarget(renderer_, nullptr);
   SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
   SDL_RenderClear(renderer_);
-  if (picture != nullptr) SDL_RenderCopy(renderer_, picture, nullptr, &target);
+  for (const Rect& t : picture != nullptr ? targets : std::vector<Rect>{}) {
+    SDL_Rect target{t.x, t.y, t.w, t.h};
+    SDL_RenderCopy(renderer_, picture, nullptr, &target);
+  }
   SDL_RenderPresent(renderer_);
 }
 

@@ -36,8 +36,17 @@ class Presenter {
   // Release of the DirectDraw object, and the window going away.
   void close();
 
+  // The monitors the window spans, in window pixels, for one picture on
+  // each at its own whole multiple (see picturesOnMonitors); empty, as at
+  // the start: one picture over the whole window. Takes effect with the
+  // next drawing, which paints the whole window.
+  void setMonitors(std::vector<Rect> monitors);
+
   // Every Flip, palette change or drawing on the screen: shows it at once.
   void show(const Presentation& frame);
+  // Keeps the frame as show() does without drawing it: nobody can see the
+  // window now, and redraw() shows the frame kept last.
+  void keep(const Presentation& frame);
   // The window was resized, exposed or switched in or out of full screen.
   void redraw();
 
@@ -53,6 +62,7 @@ class Presenter {
 
  private:
   bool openSurface();
+  std::vector<Rect> picturesIn(int outputWidth, int outputHeight) const;
   std::array<Uint32, 256> colours(const SDL_PixelFormat* format) const;
   void drawWithRenderer();
   void drawOnSurface(bool whole);
@@ -73,6 +83,7 @@ class Presenter {
   std::vector<BYTE> pixels_;
   std::array<PALETTEENTRY, 256> palette_{};
   bool hasFrame_ = false;
+  std::vector<Rect> monitors_;
   // What the window surface holds, so a frame repaints only changed rows.
   std::vector<BYTE> shownPixels_;
   std::array<PALETTEENTRY, 256> shownPalette_{};

@@ -4,6 +4,12 @@
 // clang-format off
 #include <X11/Xlib.h>
 #include <SDL_syswm.h>
+#ifdef NEBLA_HAVE_XRANDR
+#include <X11/extensions/Xrandr.h>
+#endif
+#ifdef NEBLA_HAVE_XINERAMA
+#include <X11/extensions/Xinerama.h>
+#endif
 // clang-format on
 
 #include <atomic>
@@ -25,6 +31,44 @@ int noteError(Display*, XErrorEvent* error) {
 int noteFindError(Display*, XErrorEvent*) {
   findFailed = true;
   return 0;
+}
+
+// RandR 1.5's monitors: each output, or a group of outputs the user made
+// one monitor with xrandr --setmonitor.
+std::vector<Rect> randrMonitors(Display* display, Window root) {
+  std::vector<Rect> monitors;
+#ifdef NEBLA_HAVE_XRANDR
+  int event = 0, error = 0, major = 0, minor = 0;
+  if (!XRRQueryExtension(display, &event, &error) || !XRRQueryVersion(display, &major, &minor) ||
+      major * 100 + minor < 105)
+    return monitors;
+  int count = 0;
+  XRRMonitorInfo* info = XRRGetMonitors(display, root, True, &count);
+  for (int i = 0; i < count; ++i)
+    monitors.push_back({info[i].x, info[i].y, info[i].width, info[i].height});
+  if (info != nullptr) XRRFreeMonitors(info);
+#else
+  (void)display;
+  (void)root;
+#endif
+  return monitors;
+}
+
+std::vector<Rect> xineramaScreens(Display* display) {
+  std::vector<Rect> screens;
+#ifdef NEBLA_HAVE_XINERAMA
+  int event = 0, error = 0;
+  if (!XineramaQueryExtension(display, &event, &error) || !XineramaIsActive(display))
+    return screens;
+  int count = 0;
+  XineramaScreenInfo* info = XineramaQueryScreens(display, &count);
+  for (int i = 0; i < count; ++i)
+    screens.push_back({info[i].x_org, info[i].y_org, info[i].width, info[i].height});
+  if (info != nullptr) XFree(info);
+#else
+  (void)display;
+#endif
+  return screens;
 }
 
 }  // namespace
@@ -85,7 +129,8 @@ void* watchWindow(SDL_Window* window) {
   SDL_SysWMinfo info;
   SDL_VERSION(&info.version);
   if (!SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return nullptr;
-  XSelectInput(info.info.x11.display, info.info.x11.window, StructureNotifyMask | ExposureMask);
+  XSelectInput(info.info.x11.display, info.info.x11.window,
+               StructureNotifyMask | ExposureMask | VisibilityChangeMask);
   XFlush(info.info.x11.display);
   return info.info.x11.display;
 }
@@ -93,6 +138,29 @@ void* watchWindow(SDL_Window* window) {
 void settleErrors(void* connection, unsigned long window) {
   guardErrors(window);
   XSync(static_cast<Display*>(connection), False);
+}
+
+bool isRoot(void* connection, unsigned long window) {
+  auto* display = static_cast<Display*>(connection);
+  for (int screen = 0; screen < ScreenCount(display); ++screen)
+    if (RootWindow(display, screen) == window) return true;
+  return false;
+}
+
+std::vector<Rect> monitorsOf(void* connection, unsigned long root) {
+  auto* display = static_cast<Display*>(connection);
+  std::vector<Rect> monitors = randrMonitors(display, root);
+  std::vector<Rect> screens = xineramaScreens(display);
+  return screens.size() > monitors.size() ? screens : monitors;
+}
+
+std::optional<bool> visibilityFrom(const SDL_SysWMmsg& message, unsigned long window) {
+  if (message.subsystem != SDL_SYSWM_X11) return std::nullopt;
+  const XEvent& event = message.msg.x11.event;
+  if (event.type == VisibilityNotify && event.xvisibility.window == window)
+    return event.xvisibility.state != VisibilityFullyObscured;
+  if (event.type == UnmapNotify && event.xunmap.window == window) return false;
+  return std::nullopt;
 }
 
 bool windowGone() { return gone.load(); }

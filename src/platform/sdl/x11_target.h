@@ -2,7 +2,8 @@
 // window, a desktop's live-wallpaper window or the root window. Parses the
 // window's id, checks that the window is there, and keeps the program
 // alive when the window goes away under it (Xlib would end the process on
-// the first error about the vanished window).
+// the first error about the vanished window). Finds the monitors a root
+// window spans, and whether a window can be seen.
 #pragma once
 
 #include <SDL.h>
@@ -10,6 +11,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/viewport.h"
 
 namespace nebla::platform::sdl::x11 {
 
@@ -30,7 +34,7 @@ std::optional<unsigned long> findWindow(std::optional<unsigned long> id, std::st
 void guardErrors(unsigned long window);
 
 // Asks, on SDL's own connection, to hear of the window's new sizes, its
-// exposures and its destruction: SDL takes a window it did not create as
+// exposures, its destruction and whether it is covered: SDL takes a window it did not create as
 // it is and asks for nothing itself. These requests do not take anything
 // from the window's owner, as asking for its input would. Returns SDL's
 // X11 connection (a Display), or null when the window is not X11's.
@@ -41,6 +45,23 @@ void* watchWindow(SDL_Window* window);
 // errors still on their way are read here, not by whatever error handler
 // is in place when the connection closes.
 void settleErrors(void* connection, unsigned long window);
+
+// Whether `window` is the root window of one of the connection's screens.
+// X tells nobody when a root window is covered: it is never obscured in
+// X's sense, whatever lies over it.
+bool isRoot(void* connection, unsigned long window);
+
+// The monitors a root window spans, in its pixels: RandR's monitors (1.5
+// and later), or Xinerama's screens where Xinerama joins more X screens
+// than RandR sees (RandR then describes only the first). Empty when neither
+// is there or the program was built without them.
+std::vector<Rect> monitorsOf(void* connection, unsigned long root);
+
+// What this window-system message says about whether `window` can be
+// seen: false once it is fully covered or unmapped, true once part of it
+// shows again; nothing for other messages. Only windows that are not
+// roots are ever told (see watchWindow).
+std::optional<bool> visibilityFrom(const SDL_SysWMmsg& message, unsigned long window);
 
 // Whether an error said that the guarded window is gone.
 bool windowGone();
