@@ -1,13 +1,16 @@
 // The page's program: the same entry function as in the window, either live
 // on the web backend, recording the session's input as a capture script, or
 // replaying a script the page was handed (a file or a shared link) exactly
-// as the capture tool plays it. When it ends the page offers what comes next.
+// as the capture tool plays it. As a wallpaper it runs live with the
+// autopilot and takes only the pointer. When it ends the page offers what
+// comes next.
 #include <emscripten.h>
 
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +20,7 @@
 #include "platform/backend.h"
 #include "platform/headless/script.h"
 #include "platform/headless/session_recorder.h"
+#include "platform/pilot/pilot_backend.h"
 #include "platform/user.h"
 #include "platform/web/replay_backend.h"
 #include "platform/web/web_backend.h"
@@ -48,6 +52,7 @@ EM_JS(void, jsReplayEnded, (int frames, const char* hash),
       { Module.replayEnded(frames, UTF8ToString(hash)); });
 EM_JS(void, jsProgramEnded, (int status), { Module.programEnded(status); });
 EM_JS(void, jsSessionFull, (int limit), { Module.sessionFull(limit); });
+EM_JS(int, jsWallpaper, (), { return Module.wallpaper ? 1 : 0; });
 
 namespace {
 
@@ -102,13 +107,26 @@ bool keepSessionText(const std::string& text) {
   return false;
 }
 
-int runLive() {
-  platform::web::WebBackend backend(kCanvas);
+// Called before a wallpaper's program starts: the place for the text the
+// writer spells where nobody can type or change one. The writer's own text
+// stays as it is.
+void nebla_host_without_keys() {}
+
+// A wallpaper takes only the pointer, and the autopilot's hand plays beside
+// it; both are recorded like a user's input.
+int runLive(bool wallpaper) {
+  using platform::web::Inputs;
+  platform::web::WebBackend backend(kCanvas, wallpaper ? Inputs::PointerOnly : Inputs::KeysAndPointer);
+  platform::pilot::PilotBackend hand(backend);
+  if (wallpaper) {
+    nebla_host_without_keys();
+    hand.fly(std::random_device{}());
+  }
   platform::headless::SessionRecorder recorder;
   liveBackend = &backend;
   recorder.start(keepSessionText);
   platform::setInputObserver([&recorder](const platform::InputEvent& e) { recorder.record(e); });
-  platform::setBackend(&backend);
+  platform::setBackend(&hand);
   sessionRunning = true;
   int status = app::WinMain(platform::GetModuleHandleA(nullptr), nullptr, nullptr, 0);
   sessionRunning = false;
@@ -165,7 +183,8 @@ int main() {
 #endif
   int status = 0;
   int length = 0;
-  if (char* replay = jsTakeReplay(&length)) {
+  bool wallpaper = jsWallpaper() != 0;
+  if (char* replay = wallpaper ? nullptr : jsTakeReplay(&length)) {
     std::string text = takeString(replay, static_cast<std::size_t>(length));
     std::string name = takeString(jsReplayName());
     std::vector<platform::InputEvent> events;
@@ -177,7 +196,7 @@ int main() {
     }
     jsReplayRefused(error.c_str());
   }
-  status = runLive();
+  status = runLive(wallpaper);
   jsProgramEnded(status);
   return status;
 }
