@@ -116,7 +116,8 @@ void nebla_host_without_keys() {}
 // it; both are recorded like a user's input.
 int runLive(bool wallpaper) {
   using platform::web::Inputs;
-  platform::web::WebBackend backend(kCanvas, wallpaper ? Inputs::PointerOnly : Inputs::KeysAndPointer);
+  platform::web::WebBackend backend(kCanvas,
+                                    wallpaper ? Inputs::PointerOnly : Inputs::KeysAndPointer);
   platform::pilot::PilotBackend hand(backend);
   if (wallpaper) {
     nebla_host_without_keys();

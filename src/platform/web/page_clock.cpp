@@ -21,7 +21,8 @@ EM_BOOL visibilityEvent(int, const EmscriptenVisibilityChangeEvent* e, void* dat
 
 PageClock::PageClock() : start_(emscripten_get_now()) {
   EmscriptenVisibilityChangeEvent now{};
-  if (emscripten_get_visibility_status(&now) == EMSCRIPTEN_RESULT_SUCCESS) onVisibility(now.hidden != 0);
+  if (emscripten_get_visibility_status(&now) == EMSCRIPTEN_RESULT_SUCCESS)
+    onVisibility(now.hidden != 0);
   emscripten_set_visibilitychange_callback(this, EM_TRUE, visibilityEvent);
 }
 
