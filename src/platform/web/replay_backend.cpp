@@ -52,7 +52,6 @@ ReplayBackend::~ReplayBackend() {
 // the browser a short turn when it has had none for a while. A hidden page
 // rests until it is shown, and the time it was hidden is not made up.
 void ReplayBackend::pace() {
-  clock_.restWhileHidden();
   double shown = clock_.shownMs();
   double ahead = headless_.now() - shown;
   if (ahead >= kPaceSlackMs) {
@@ -62,6 +61,8 @@ void ReplayBackend::pace() {
   } else {
     return;
   }
+  // The page can only have been hidden while the browser had its turn.
+  clock_.restWhileHidden();
   lastTurn_ = clock_.shownMs();
 }
 
