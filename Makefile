@@ -134,18 +134,21 @@ $(WEB_THREADS)/build.ninja:
 	$(EMENV) emcmake cmake -S . -B $(WEB_THREADS) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DNEBLA_WEB_THREADS=ON -DNEBLA_SITE_DIR=$(abspath $(SITE))
 
 # The page in build/web/site (index.html, the manifest, icons, the service
-# worker, nebla.js and .wasm, and the build with the helper thread,
-# nebla-threads.*), and the capture tool for node.
+# worker, nebla.js and .wasm, nebla-inline.js for a page opened from disk,
+# and the build with the helper thread, nebla-threads.*), the page as a web
+# wallpaper (build/web/nebla-wallpaper.zip) and the capture tool for node.
 web: deps $(WEB)/build.ninja $(WEB_THREADS)/build.ninja
 	$(EMENV) cmake --build $(WEB) -j $(JOBS)
 	$(EMENV) cmake --build $(WEB_THREADS) -j $(JOBS)
 
 # The WebAssembly build shows the same frames as the native one, and the
 # page works in headless Chromium, and its core in Firefox and WebKit
-# (WebKitWebDriver's MiniBrowser under an Xvfb of its own) too.
+# (WebKitWebDriver's MiniBrowser under an Xvfb of its own) too; the
+# wallpaper zip holds what its hosts read.
 test-web: web web-test-deps $(RELEASE)/build.ninja
 	cmake --build $(RELEASE) -j $(JOBS) --target nebla-capture
 	tests/web/same_frames.sh $(RELEASE)/tools/nebla-capture $(WEB)/tools/nebla-capture.js .
+	python3 tests/web/wallpaper_zip.py $(WEB)/nebla-wallpaper.zip
 	node tests/web/page_test.mjs $(SITE) $(RELEASE)/tools/nebla-capture $(WEB)/shots
 
 # The frame step at full load in headless Chromium, median and 99th

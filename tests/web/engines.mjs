@@ -9,7 +9,9 @@
 // (WebKitGTK's page is isolated but has none), and a quiet tab's page
 // errors are not collected (Firefox reports a page's failed fetches as
 // errors once its host is gone). A tab: { goto(url), evaluate(fn, ...args),
-// close() }; fn runs in the page and may return a promise. Only Chromium
+// hide(hidden), close() }; fn runs in the page and may return a promise, and
+// hide minimises the tab's window (true) or restores it (false), which
+// hides the page from it or shows it again. Only Chromium
 // emulates a touch screen (Firefox and WebKitGTK here offer no touch
 // events), so the touch checks stay with Chromium.
 import { spawn } from 'node:child_process';
@@ -18,11 +20,13 @@ import { launchBrowser, waitUntil } from './harness.mjs';
 
 const MINIBROWSER = '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser';
 
-function puppeteerTab(page) {
+export function puppeteerTab(page) {
   return {
     page,
     goto: (url) => page.goto(url),
     evaluate: (fn, ...args) => page.evaluate(fn, ...args),
+    hide: async (hidden) => page.browser().setWindowBounds(await page.windowId(),
+                                                           { windowState: hidden ? 'minimized' : 'normal' }),
     close: () => page.close(),
   };
 }
@@ -134,6 +138,8 @@ export async function webkit() {
       if (result.error) throw new Error('in WebKit: ' + result.error);
       return result.value;
     },
+    // Setting the window's rectangle restores a minimised window.
+    hide: (hidden) => call('POST', at + (hidden ? '/window/minimize' : '/window/rect'), {}),
     close: () => call('POST', at + '/url', { url: 'about:blank' }),
   };
   await call('POST', at + '/timeouts', { script: 120000, pageLoad: 60000 });

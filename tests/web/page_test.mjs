@@ -10,8 +10,11 @@
 // and a session driven by the controls records the same input as one
 // driven by the keys. A session played with touch and keys is saved, and
 // its replays natively and in the page from the file give one frame hash.
-// A damaged script, a script with a NUL and a 100 MB file each get a
-// message; a session saved while it runs ends there. A recording stops at
+// A page hidden (its window minimised) paints nothing and records no
+// time until it shows again. The wallpaper from nebla-wallpaper.zip, opened from
+// disk, shows the picture alone, plays the autopilot, takes the pointer
+// and neither Escape nor the outro. A damaged script, a script with a NUL
+// and a 100 MB file each get a message; a session saved while it runs ends there. A recording stops at
 // its limit with a note and still replays from its link, and a session
 // too long for a link gets a message instead of one. A new build of the
 // site replaces the old one in a page kept offline, and leaves another
@@ -21,9 +24,10 @@
 // page: frames appear with the build the engine can run (the helper thread
 // only where there is SharedArrayBuffer), mouse buttons held when the page
 // loses focus are let go, the share link and a link at the length limit
-// replay to the native capture tool's hash, a cut link, a link with a NUL
-// and a link over the limit get their message, and the page reloads from
-// its service worker once its host is gone.
+// replay to the native capture tool's hash, and so does the share link
+// with its window minimised midway (painting nothing while hidden); a cut
+// link, a link with a NUL and a link over the limit get their message, and
+// the page reloads from its service worker once its host is gone.
 //
 // Usage: node page_test.mjs SITE_DIR NATIVE_CAPTURE [SHOT_DIR]
 // NEBLA_ENGINES=chromium,firefox,webkit (the default) picks the engines the
@@ -35,7 +39,7 @@ import os from 'node:os';
 import path from 'node:path';
 import zlib from 'node:zlib';
 import puppeteer from 'puppeteer-core';
-import { chromium, firefox, webkit } from './engines.mjs';
+import { chromium, firefox, puppeteerTab, webkit } from './engines.mjs';
 import { serve, waitUntil } from './harness.mjs';
 
 const IMAGE_W = 640;
@@ -625,6 +629,21 @@ async function checkLinkReplay(engine, tab, url, fragment, native, what) {
   assert.equal(got, native, `${engine.name}: ${what}`);
 }
 
+// A replay hidden midway rests, goes on when shown, and ends with the
+// frames of the native capture tool.
+async function checkHiddenReplay(engine, tab, url, fragment, native) {
+  await visit(tab, url + fragment);
+  await waitUntil(`${engine.name}: the replay to start`, 40000, () => tab.evaluate(() => !document.getElementById('badge').hidden));
+  await sleep(2500);
+  const { during, running } = await paintedWhileHidden(tab, 2500);
+  const result = await waitUntil(`${engine.name}: the replay to end`, 120000, () => tab.evaluate(() => Module.replayResult || null), 500);
+  const got = `frames ${result.frames} hash ${result.hash}`;
+  log(`${engine.name}: a replay hidden midway painted ${during} pictures while hidden, ends with ${got}; natively ${native}`);
+  assert.ok(running, `${engine.name}: the replay ended before the page was hidden`);
+  assert.equal(during, 0, `${engine.name}: the hidden replay painted`);
+  assert.equal(got, native, `${engine.name}: the replay hidden midway shows other frames`);
+}
+
 async function checkBadLinks(engine, tab, url, shared) {
   const cases = [
     ['a cut link', shared.link.slice(shared.link.indexOf('#'), -20), /link's session cannot be replayed/],
@@ -662,11 +681,106 @@ async function checkEngine(engine, url, siteDir, shared) {
   assert.equal(await tab.evaluate(() => Module.threads), engine.threads, `${engine.name}: the wrong build`);
   await checkFocusLetsGo(engine, tab);
   await checkLinkReplay(engine, tab, url, shared.link.slice(shared.link.indexOf('#')), shared.native, 'the shared link');
+  await checkHiddenReplay(engine, tab, url, shared.link.slice(shared.link.indexOf('#')), shared.native);
   await checkLinkReplay(engine, tab, url, shared.limit.fragment, shared.limit.native, `a link of ${LINK_LIMIT} characters`);
   await checkBadLinks(engine, tab, url, shared);
   await tab.close();
   await checkOffline(engine, siteDir);
   log(`${engine.name}: the core checks passed in ${((Date.now() - started) / 1000).toFixed(0)} s (threads: ${engine.threads})`);
+}
+
+// ---- A hidden page, and the page as a wallpaper.
+
+// Minimising the tab's window hides the page in every engine here, as
+// another window over it would (Chromium's Page.setWebLifecycleState hides
+// it too, but freezes its scripts as well).
+async function setHidden(tab, hidden) {
+  await tab.hide(hidden);
+  await waitUntil(`the page ${hidden ? 'hidden' : 'shown'}`, 5000, () => tab.evaluate((h) => document.hidden === h, hidden));
+}
+
+const painted = (tab) => tab.evaluate(() => Module.framesPainted || 0);
+
+// Hides the page for ms milliseconds; the pictures painted meanwhile, and
+// whether a replay was still running when the page was hidden.
+async function paintedWhileHidden(tab, ms) {
+  await setHidden(tab, true);
+  const before = await painted(tab);
+  const running = await tab.evaluate(() => !Module.replayResult);
+  await sleep(ms);
+  const during = (await painted(tab)) - before;
+  await setHidden(tab, false);
+  return { during, running };
+}
+
+// Live: no pictures while hidden, and the recording's clock skips the
+// hidden time, so that a replay shows what was seen.
+async function checkHiddenLive(browser, url, errors) {
+  const page = await openPage(browser, url, DESKTOP, errors);
+  await page.keyboard.press('Digit2');
+  const shownAt = Date.now();
+  const { during } = await paintedWhileHidden(puppeteerTab(page), 3000);
+  await page.keyboard.press('Digit3');
+  const elapsed = Date.now() - shownAt;
+  const after = await painted(page);
+  await sleep(1000);
+  const again = (await painted(page)) - after;
+  const script = await sessionScript(page);
+  const time = (key) => Number(new RegExp(`^(\\d+) key down ${key}$`, 'm').exec(script)[1]);
+  const recorded = time(3) - time(2);
+  log(`hidden 3 s: ${during} pictures painted, ${again} in the second after; ` +
+      `keys ${elapsed} ms apart in real time, ${recorded} ms in the recording`);
+  assert.equal(during, 0, 'the hidden page painted');
+  assert.ok(again >= 10, 'the page did not go on when shown');
+  assert.ok(recorded <= elapsed - 2500, 'the recording counted the hidden time');
+  await page.close();
+}
+
+// Everything on the page that takes room on the screen, but the picture.
+const shownBesidesPicture = (page) => page.evaluate(() =>
+  [...document.body.querySelectorAll('*')]
+    .filter((e) => e.tagName !== 'SCRIPT' && !['stage', 'screen'].includes(e.id) && e.getClientRects().length > 0)
+    .map((e) => e.id || e.tagName));
+
+// The zip's page, opened from disk as the hosts open it: the picture alone,
+// drawn by the autopilot's hand and the pointer's; Escape neither reaches
+// the program nor ends it.
+async function checkWallpaper(browser, zip, errors) {
+  const dir = path.join(scratch, 'wallpaper');
+  execFileSync('python3', ['-m', 'zipfile', '-e', zip, dir]);
+  const page = await browser.newPage();
+  await page.setViewport(DESKTOP);
+  page.on('pageerror', (e) => errors.push(String(e)));
+  await page.goto('file://' + path.join(dir, 'index.html'));
+  await waitUntil('the wallpaper painting', 40000, async () => (await painted(page)) >= 40);
+  assert.deepEqual(await shownBesidesPicture(page), [], 'the wallpaper shows more than the picture');
+  const [x, y] = await pagePoint(page, 613, 21);
+  await page.mouse.move(x, y);
+  await page.mouse.down();
+  await sleep(300);
+  await page.mouse.up();
+  await page.keyboard.press('Escape');
+  await sleep(4000);
+  // What the program took in: the Escape a script saved while it runs
+  // ends with is the page's own.
+  const script = (await sessionScript(page)).replace(/# saved here[^\n]*\n\d+ key down esc\n$/, '');
+  const before = await painted(page);
+  await sleep(1000);
+  const lines = script.split('\n');
+  const pointer = lines.findIndex((l) => /^\d+ mouse 613 21$/.test(l));
+  // The pointer moved once, to (613, 21): every other move, and every key,
+  // is the hand's.
+  const hand = lines.filter((l) => / key down |^\d+ mouse (?!613 21$)/.test(l)).length;
+  const colours = new Set(region(await readImage(page), 0, 639, 0, 479, 4).map((c) => c.join()));
+  await shot(page, 'wallpaper');
+  log(`wallpaper: ${before} pictures, ${colours.size} colours, ${hand} moves and keys of the hand, the pointer's at line ${pointer}`);
+  assert.ok(pointer >= 0 && lines.slice(pointer).some((l) => / left down$/.test(l)), 'the pointer did not reach the program');
+  assert.ok(hand >= 3, 'no autopilot');
+  assert.ok(colours.size >= 10, 'the wallpaper drew nothing');
+  assert.doesNotMatch(script, / key down esc$/m, 'the wallpaper took Escape');
+  assert.ok((await painted(page)) > before, 'the wallpaper stopped');
+  assert.deepEqual(await shownBesidesPicture(page), [], 'the wallpaper shows more than the picture after Escape');
+  await page.close();
 }
 
 // ---- The whole test.
@@ -692,6 +806,8 @@ async function checkChromium(browser, urls, errors) {
   const session = await recordSession(browser, urls.plain, errors);
   const native = nativeHash(fs.readFileSync(session.file, 'utf8'), 'native.script');
   await checkFileReplay(browser, urls.plain, session, native, errors);
+  await checkHiddenLive(browser, urls.plain, errors);
+  await checkWallpaper(browser, path.join(siteDir, '..', 'nebla-wallpaper.zip'), errors);
   await checkBadFiles(browser, urls.plain, errors);
   await checkSessionLimit(browser, urls.plain, urls.isolated, errors);
   await checkNewBuild(browser, siteDir, errors);

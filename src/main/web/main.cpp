@@ -2,13 +2,16 @@
 // on the web backend (with the user's words, if any), recording the
 // session's input as a capture script, or
 // replaying a script the page was handed (a file or a shared link) exactly
-// as the capture tool plays it. When it ends the page offers what comes next.
+// as the capture tool plays it. As a wallpaper it runs live with the
+// autopilot and takes only the pointer. When it ends the page offers what
+// comes next.
 #include <emscripten.h>
 
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -68,6 +71,7 @@ EM_JS(char*, jsTakeWords, (int* length), {
 EM_JS(void, jsWordsRefused, (const char* reason), { Module.wordsRefused(UTF8ToString(reason)); });
 EM_JS(void, jsWordsUnmapped, (const char* characters),
       { Module.wordsUnmapped(UTF8ToString(characters)); });
+EM_JS(int, jsWallpaper, (), { return Module.wallpaper ? 1 : 0; });
 
 namespace {
 
@@ -124,29 +128,42 @@ bool keepSessionText(const std::string& text) {
 
 // The user's words, laid out to see that the writer takes them; they reach
 // it as the session's first event, which the recording keeps, so a replay
-// and a shared link write them too.
-void writeUserWords(platform::pilot::PilotBackend& hand) {
+// and a shared link write them too. A wallpaper without words, where
+// nobody can press a key, gets the writer's own text without the pages
+// that teach keys.
+void writeUserWords(platform::pilot::PilotBackend& hand, bool wallpaper) {
   int length = 0;
   char* given = jsTakeWords(&length);
-  if (given == nullptr) return;
-  platform::InputEvent words{platform::InputEvent::Kind::Text};
+  platform::InputEvent words{platform::InputEvent::Kind::KeylessText};
+  if (given == nullptr) {
+    if (wallpaper) hand.writeAtStart(std::move(words));
+    return;
+  }
+  words.kind = platform::InputEvent::Kind::Text;
   words.text = takeString(given, static_cast<std::size_t>(length));
   effects::UserText laidOut;
   std::string reason;
   if (!effects::layOutText(words.text, laidOut, reason)) {
     jsWordsRefused(reason.c_str());
-    return;
+    words = {platform::InputEvent::Kind::KeylessText};
+  } else if (!laidOut.unmapped.empty()) {
+    jsWordsUnmapped(effects::describeUnmapped(laidOut.unmapped).c_str());
   }
-  if (!laidOut.unmapped.empty()) jsWordsUnmapped(effects::describeUnmapped(laidOut.unmapped).c_str());
-  hand.writeAtStart(std::move(words));
+  if (words.kind == platform::InputEvent::Kind::Text || wallpaper)
+    hand.writeAtStart(std::move(words));
 }
 
-int runLive() {
-  platform::web::WebBackend backend(kCanvas);
+// A wallpaper takes only the pointer, and the autopilot's hand plays beside
+// it; both are recorded like a user's input.
+int runLive(bool wallpaper) {
+  using platform::web::Inputs;
+  platform::web::WebBackend backend(kCanvas,
+                                    wallpaper ? Inputs::PointerOnly : Inputs::KeysAndPointer);
   platform::pilot::PilotBackend hand(backend);
+  if (wallpaper) hand.fly(std::random_device{}());
   platform::headless::SessionRecorder recorder;
   liveBackend = &backend;
-  writeUserWords(hand);
+  writeUserWords(hand, wallpaper);
   recorder.start(keepSessionText);
   platform::setInputObserver([&recorder](const platform::InputEvent& e) { recorder.record(e); });
   platform::setBackend(&hand);
@@ -216,7 +233,8 @@ int main() {
 #endif
   int status = 0;
   int length = 0;
-  if (char* replay = jsTakeReplay(&length)) {
+  bool wallpaper = jsWallpaper() != 0;
+  if (char* replay = wallpaper ? nullptr : jsTakeReplay(&length)) {
     std::string text = takeString(replay, static_cast<std::size_t>(length));
     std::string name = takeString(jsReplayName());
     std::vector<platform::InputEvent> events;
@@ -228,7 +246,7 @@ int main() {
     }
     jsReplayRefused(error.c_str());
   }
-  status = runLive();
+  status = runLive(wallpaper);
   jsProgramEnded(status);
   return status;
 }

@@ -33,7 +33,7 @@ EM_BOOL orientationEvent(int, const EmscriptenOrientationChangeEvent*, void* dat
 // --seconds: its time limit, and an end once the script is over and the
 // program idle.
 ReplayBackend::ReplayBackend(std::string canvasSelector, std::vector<InputEvent> script)
-    : canvas_(std::move(canvasSelector)), start_(emscripten_get_now()), lastTurn_(start_) {
+    : canvas_(std::move(canvasSelector)) {
   headless_.reset();
   headless_.setScript(std::move(script));
   headless_.setTimeLimit(headless::kScriptRunLimitMs);
@@ -48,19 +48,22 @@ ReplayBackend::~ReplayBackend() {
   emscripten_set_orientationchange_callback(this, EM_TRUE, nullptr);
 }
 
-// Sleeps while virtual time is ahead of real time; gives the browser a
-// short turn when it has had none for a while.
+// Sleeps while virtual time is ahead of the time the page was shown; gives
+// the browser a short turn when it has had none for a while. A hidden page
+// rests until it is shown, and the time it was hidden is not made up.
 void ReplayBackend::pace() {
-  double real = emscripten_get_now();
-  double ahead = start_ + headless_.now() - real;
+  double shown = clock_.shownMs();
+  double ahead = headless_.now() - shown;
   if (ahead >= kPaceSlackMs) {
     emscripten_sleep(static_cast<unsigned>(ahead));
-  } else if (real - lastTurn_ >= kLongestTurnMs) {
+  } else if (shown - lastTurn_ >= kLongestTurnMs) {
     emscripten_sleep(0);
   } else {
     return;
   }
-  lastTurn_ = emscripten_get_now();
+  // The page can only have been hidden while the browser had its turn.
+  clock_.restWhileHidden();
+  lastTurn_ = clock_.shownMs();
 }
 
 DWORD ReplayBackend::now() { return headless_.now(); }

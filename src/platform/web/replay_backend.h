@@ -2,7 +2,9 @@
 // nebla-capture plays it (the headless backend's virtual clock, scripted
 // input and end rules), its frames painted on the page's canvas, and the
 // virtual clock held back to real time so that the session plays at its
-// own pace. The viewer's input does not reach the program.
+// own pace. While the page is hidden the replay rests, and it goes on at
+// the same pace when shown: the frames stay those of the capture tool.
+// The viewer's input does not reach the program.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +15,7 @@
 #include "platform/headless/frame_hash.h"
 #include "platform/headless/headless.h"
 #include "platform/web/canvas.h"
+#include "platform/web/page_clock.h"
 
 namespace nebla::platform::web {
 
@@ -51,8 +54,8 @@ class ReplayBackend final : public Backend {
   headless::HeadlessBackend headless_;
   headless::FrameHash hash_;
   Canvas canvas_;
-  double start_ = 0;     // real time when virtual time 0 was, in ms
-  double lastTurn_ = 0;  // real time the browser last had its turn
+  PageClock clock_;      // virtual time 0 is its 0
+  double lastTurn_ = 0;  // when the browser last had its turn, on clock_
 };
 
 }  // namespace nebla::platform::web

@@ -118,13 +118,16 @@ EM_BOOL orientationEvent(int, const EmscriptenOrientationChangeEvent*, void* dat
 }
 
 // Every listener this backend adds, so that it can take them all away
-// again, and nothing else. A null callback removes one.
-void listen(WebBackend* backend, const char* canvas, bool on) {
+// again, and nothing else. A null callback removes one. Without keys the
+// keyboard's events stay the page's.
+void listen(WebBackend* backend, const char* canvas, bool keys, bool on) {
   const char* doc = EMSCRIPTEN_EVENT_TARGET_DOCUMENT;
   const char* win = EMSCRIPTEN_EVENT_TARGET_WINDOW;
   auto pick = [on](auto callback) { return on ? callback : nullptr; };
-  emscripten_set_keydown_callback(doc, backend, EM_TRUE, pick(keyEvent));
-  emscripten_set_keyup_callback(doc, backend, EM_TRUE, pick(keyEvent));
+  if (keys) {
+    emscripten_set_keydown_callback(doc, backend, EM_TRUE, pick(keyEvent));
+    emscripten_set_keyup_callback(doc, backend, EM_TRUE, pick(keyEvent));
+  }
   // Mouse events are taken as they bubble up, so the page's buttons can
   // keep their presses to themselves; fingers count on the picture only.
   emscripten_set_mousemove_callback(doc, backend, EM_FALSE, pick(mouseEvent));
@@ -145,20 +148,20 @@ WebBackend* controlled = nullptr;
 
 }  // namespace
 
-WebBackend::WebBackend(std::string canvasSelector)
-    : canvas_(std::move(canvasSelector)), start_(emscripten_get_now()) {
-  listen(this, canvas_.selector().c_str(), true);
-  controlled = this;
+WebBackend::WebBackend(std::string canvasSelector, Inputs inputs)
+    : canvas_(std::move(canvasSelector)), inputs_(inputs) {
+  listen(this, canvas_.selector().c_str(), takesKeys(), true);
+  if (takesKeys()) controlled = this;
 }
 
 WebBackend::~WebBackend() {
-  listen(this, canvas_.selector().c_str(), false);
+  listen(this, canvas_.selector().c_str(), takesKeys(), false);
   if (controlled == this) controlled = nullptr;
 }
 
-DWORD WebBackend::now() {
-  return static_cast<DWORD>(static_cast<std::uint64_t>(emscripten_get_now() - start_));
-}
+// The time the page was shown, so that a recording's times are those of
+// what was seen.
+DWORD WebBackend::now() { return static_cast<DWORD>(static_cast<std::uint64_t>(clock_.shownMs())); }
 
 // The browser draws the canvas and delivers input only while the program
 // sleeps, so every wait is a real sleep: until the next tick, or a while.
@@ -173,7 +176,12 @@ void WebBackend::idle(std::optional<DWORD> nextTimerDue) {
 // page a turn.
 void WebBackend::busyWait() { yieldToBrowser(1); }
 
-void WebBackend::yieldToBrowser(DWORD milliseconds) { emscripten_sleep(milliseconds); }
+// A hidden page takes no frame steps: the program sleeps here until the
+// page shows again, and its clock has not moved meanwhile.
+void WebBackend::yieldToBrowser(DWORD milliseconds) {
+  emscripten_sleep(milliseconds);
+  clock_.restWhileHidden();
+}
 
 void WebBackend::takeInput(std::vector<InputEvent>& events) {
   checkLongPress();

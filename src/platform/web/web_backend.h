@@ -12,6 +12,7 @@
 
 #include "platform/backend.h"
 #include "platform/web/canvas.h"
+#include "platform/web/page_clock.h"
 
 namespace nebla::platform::web {
 
@@ -31,11 +32,17 @@ struct TouchState {
   double y = 0;
 };
 
+// What of the user's input the program gets: a page the user drives takes
+// everything; a wallpaper's host forwards only the pointer, and keys that
+// reach it anyway (Escape would play the outro and end it) are not taken.
+enum class Inputs { KeysAndPointer, PointerOnly };
+
 class WebBackend final : public Backend {
  public:
   // canvasSelector names the canvas (e.g. "#screen"); its parent element
-  // is the stage the picture fills.
-  explicit WebBackend(std::string canvasSelector);
+  // is the stage the picture fills. The clock stands still while the page
+  // is hidden, so the program rests then (see page_clock.h).
+  explicit WebBackend(std::string canvasSelector, Inputs inputs = Inputs::KeysAndPointer);
   WebBackend(const WebBackend&) = delete;
   WebBackend& operator=(const WebBackend&) = delete;
   // Removes the listeners it added, and no others.
@@ -66,6 +73,7 @@ class WebBackend final : public Backend {
   void layOut() { canvas_.layOut(); }
 
  private:
+  bool takesKeys() const { return inputs_ == Inputs::KeysAndPointer; }
   void key(bool down, int virtualKey);
   void push(InputEvent::Kind kind, int key = 0);
   bool trackPointer(double clientX, double clientY);
@@ -75,7 +83,8 @@ class WebBackend final : public Backend {
   void yieldToBrowser(DWORD milliseconds);
 
   Canvas canvas_;
-  double start_ = 0;
+  Inputs inputs_;
+  PageClock clock_;
   std::vector<InputEvent> pending_;
   std::set<int> held_;
   // Keys let go since the program last took its input: they read as down
