@@ -123,7 +123,9 @@ def desktop_env(root, name):
 
 def run_in_window(binary, display, root):
     """Smoke in a window of another client, a resize followed, the log
-    where a desktop program keeps its state, and a prompt end on SIGTERM."""
+    where a desktop program keeps its state, the writer's own text without
+    the key pages (nobody can press a key there), and a prompt end on
+    SIGTERM."""
     host = HostWindow(display, 800, 600)
     env = desktop_env(root, "adopted")
     app = Nebla(binary, display, root, "adopted", extra_env=env, args=["--window-id", str(host.id)])
@@ -141,8 +143,12 @@ def run_in_window(binary, display, root):
         status = app.wait_exit(5)
         took = time.monotonic() - start
         check(status == 0 and took <= 1.0, "SIGTERM: status %s after %.2f s" % (status, took))
-        check(os.path.isfile(os.path.join(env["XDG_STATE_HOME"], "nebla", "Nebla.log")),
-              "no log under XDG_STATE_HOME")
+        state_log = os.path.join(env["XDG_STATE_HOME"], "nebla", "Nebla.log")
+        check(os.path.isfile(state_log), "no log under XDG_STATE_HOME")
+        with open(state_log) as f:
+            logged = f.read()
+        check("text: the writer's own, without the pages that teach keys" in logged,
+              "the host's text is not the one without key pages:\n" + logged)
         check(os.listdir(app.cwd) == [], "files in the working directory: %s" % os.listdir(app.cwd))
         log("another client's window: smoke, resize followed, status 0 %.2f s after SIGTERM" % took)
     finally:
