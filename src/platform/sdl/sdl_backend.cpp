@@ -107,11 +107,14 @@ void SdlBackend::takeInput(std::vector<InputEvent>& events) {
   // polls reflects: SDL_PollEvent would stop at the end of an earlier pump
   // and leave a quitting key's own event behind.
   SDL_PumpEvents();
+  tapped_.clear();
   while (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) == 1)
     handle(event, events);
 }
 
-bool SdlBackend::keyDown(int key) { return videoStarted_ && virtualKeyHeld(key); }
+bool SdlBackend::keyDown(int key) {
+  return videoStarted_ && (virtualKeyHeld(key) || tapped_.contains(key));
+}
 
 // The window appears with the program's window, at desktop full screen.
 // It is made the size of the display from the start: a desktop without a
@@ -221,6 +224,7 @@ void SdlBackend::handleKey(const SDL_KeyboardEvent& event, std::vector<InputEven
   }
   std::optional<int> vk = virtualKey(event.keysym);
   if (!vk) return;
+  if (down) tapped_.insert(*vk);
   events.push_back(
       {down ? InputEvent::Kind::KeyDown : InputEvent::Kind::KeyUp, *vk, 0, 0, event.timestamp});
 }

@@ -7,6 +7,7 @@
 #include <SDL.h>
 
 #include <functional>
+#include <set>
 #include <string>
 
 #include "platform/backend.h"
@@ -70,6 +71,10 @@ class SdlBackend final : public Backend {
   std::string title_;  // the program's own title, shown again when a note expires
   bool noteShown_ = false;
   DWORD noteUntil_ = 0;
+  // Keys pressed in the last pump of events: a tap whose press and release
+  // came in together (a busy compositor sends them late) still reads down
+  // until the next pump, so a quick Escape is not lost.
+  std::set<int> tapped_;
 };
 
 }  // namespace nebla::platform::sdl
