@@ -778,6 +778,7 @@ async function checkWallpaper(browser, zip, errors) {
   assert.ok(hand >= 3, 'no autopilot');
   assert.ok(colours.size >= 10, 'the wallpaper drew nothing');
   assert.doesNotMatch(script, / key down esc$/m, 'the wallpaper took Escape');
+  assert.match(script, /^\d+ text keyless$/m, 'the wallpaper\'s writer keeps the pages that teach keys');
   assert.ok((await painted(page)) > before, 'the wallpaper stopped');
   assert.deepEqual(await shownBesidesPicture(page), [], 'the wallpaper shows more than the picture after Escape');
   await page.close();
