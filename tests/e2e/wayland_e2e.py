@@ -245,8 +245,15 @@ def run_wallpaper(binary, sway, root):
         wait_until("the picture doubled on HEADLESS-2 at scale 3", 10,
                    lambda: shows_smoke(sway, "HEADLESS-2", "wallpaper-scale3"), 0.3)
         log("a new scale is followed")
-        check(os.path.exists(os.path.join(state, "nebla", "Nebla.log")), "no log in XDG_STATE_HOME/nebla")
+        state_log = os.path.join(state, "nebla", "Nebla.log")
+        check(os.path.exists(state_log), "no log in XDG_STATE_HOME/nebla")
         check(not os.path.exists(os.path.join(work, "Nebla.log")), "a log in the working directory")
+        with open(state_log) as f:
+            logged = f.read()
+        # Nobody can press a key on a wallpaper: the writer leaves out the
+        # pages that teach them.
+        check("text: the writer's own, without the pages that teach keys" in logged,
+              "the wallpaper's text is not the one without key pages:\n" + logged)
         os.kill(program_pid(proc), signal.SIGTERM)
         sent = time.monotonic()
         status = proc.wait(timeout=5)
