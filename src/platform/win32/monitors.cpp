@@ -3,19 +3,16 @@
 
 namespace nebla::platform::win32 {
 
+// The window covers the virtual screen, so a monitor sits in it at its
+// offset from the virtual screen's corner; the placing is the root
+// window's own.
 std::vector<Rect> picturesOnMonitors(const Rect& virtualScreen, const std::vector<Rect>& monitors,
                                      int imageWidth, int imageHeight) {
-  std::vector<Rect> pictures;
-  for (const Rect& monitor : monitors) {
-    if (monitor.w <= 0 || monitor.h <= 0) continue;
-    Rect picture = fitWholeMultiple(monitor.w, monitor.h, imageWidth, imageHeight);
-    picture.x += monitor.x - virtualScreen.x;
-    picture.y += monitor.y - virtualScreen.y;
-    pictures.push_back(picture);
-  }
-  if (pictures.empty() && virtualScreen.w > 0 && virtualScreen.h > 0)
-    pictures.push_back(fitWholeMultiple(virtualScreen.w, virtualScreen.h, imageWidth, imageHeight));
-  return pictures;
+  std::vector<Rect> inWindow;
+  for (const Rect& m : monitors)
+    inWindow.push_back({m.x - virtualScreen.x, m.y - virtualScreen.y, m.w, m.h});
+  return platform::picturesOnMonitors(inWindow, virtualScreen.w, virtualScreen.h, imageWidth,
+                                      imageHeight);
 }
 
 }  // namespace nebla::platform::win32
