@@ -13,7 +13,6 @@
 
 #include "app/entry.h"
 #include "capture_options.h"
-#include "diag/log.h"
 #include "effects/user_text.h"
 #include "host.h"
 #include "particles/helper_thread.h"
@@ -269,12 +268,7 @@ void printSummary(const CaptureOptions& options, const Recorder& recorder, doubl
 // where the words came from.
 void takeWords(std::string words, const effects::UserText& text, const std::string& source,
                std::vector<platform::InputEvent>& events) {
-  if (!text.unmapped.empty())
-    std::fprintf(stderr, "nebla-capture: no glyph for: %s (left empty)\n",
-                 effects::describeUnmapped(text.unmapped).c_str());
-  std::size_t pages = text.pages.size() / effects::kPageCells;
-  diag::logInfoAtOpen("text: " + std::to_string(pages) + (pages == 1 ? " page" : " pages") +
-                      " from " + source);
+  effects::announceText(text, "nebla-capture", source);
   platform::InputEvent event{platform::InputEvent::Kind::Text};
   event.text = std::move(words);
   events.insert(events.begin(), std::move(event));

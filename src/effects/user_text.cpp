@@ -12,6 +12,7 @@
 #include <set>
 #include <utility>
 
+#include "diag/log.h"
 #include "effects/scroll_text.h"
 
 namespace nebla::effects {
@@ -244,6 +245,15 @@ bool loadUserText(const std::string& path, std::string& words, UserText& out,
   }
   message = name + ": " + reason;
   return false;
+}
+
+void announceText(const UserText& text, std::string_view program, const std::string& source) {
+  if (!text.unmapped.empty())
+    std::fprintf(stderr, "%.*s: no glyph for: %s (left empty)\n", static_cast<int>(program.size()),
+                 program.data(), describeUnmapped(text.unmapped).c_str());
+  std::size_t pages = text.pages.size() / kPageCells;
+  diag::logInfoAtOpen("text: " + std::to_string(pages) + (pages == 1 ? " page" : " pages") +
+                      " from " + source);
 }
 
 std::string describeUnmapped(const std::vector<char32_t>& unmapped) {

@@ -81,6 +81,11 @@ bool pickTextSource(TextChoice& choice, std::string& reason);
 // long entry, inside quotes too).
 std::string literalText(std::string_view words);
 
+// What nebla and nebla-capture tell of a text laid out before the run: the
+// characters without a glyph, once on standard error after "PROGRAM: ",
+// and where the text came from ("the file 'x'"), as the log's first line.
+void announceText(const UserText& text, std::string_view program, const std::string& source);
+
 // The unmapped characters for a one-line report: each as itself, control
 // characters as U+XXXX, the first 20 and then how many more.
 std::string describeUnmapped(const std::vector<char32_t>& unmapped);

@@ -217,12 +217,7 @@ std::string logName(std::string_view text) {
 void takeWords(std::string words, const nebla::effects::UserText& text, const std::string& source,
                nebla::platform::InputEvent& event) {
   using namespace nebla;
-  if (!text.unmapped.empty())
-    std::fprintf(stderr, "nebla: no glyph for: %s (left empty)\n",
-                 effects::describeUnmapped(text.unmapped).c_str());
-  std::size_t pages = text.pages.size() / effects::kPageCells;
-  diag::logInfoAtOpen("text: " + std::to_string(pages) + (pages == 1 ? " page" : " pages") +
-                      " from " + source);
+  effects::announceText(text, "nebla", source);
   event.kind = platform::InputEvent::Kind::Text;
   event.text = std::move(words);
 }
