@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -126,31 +127,27 @@ bool keepSessionText(const std::string& text) {
   return false;
 }
 
-// The user's words, laid out to see that the writer takes them; they reach
-// it as the session's first event, which the recording keeps, so a replay
-// and a shared link write them too. A wallpaper without words, where
-// nobody can press a key, gets the writer's own text without the pages
-// that teach keys.
-void writeUserWords(platform::pilot::PilotBackend& hand, bool wallpaper) {
+// The text the session starts with, as its first event, which the
+// recording keeps, so a replay and a shared link write it too: the user's
+// words, once laid out to see that the writer takes them; else, on a
+// wallpaper, where nobody can press a key, the writer's own text without
+// the pages that teach keys.
+std::optional<platform::InputEvent> startingText(bool wallpaper) {
   int length = 0;
-  char* given = jsTakeWords(&length);
-  platform::InputEvent words{platform::InputEvent::Kind::KeylessText};
-  if (given == nullptr) {
-    if (wallpaper) hand.writeAtStart(std::move(words));
-    return;
-  }
-  words.kind = platform::InputEvent::Kind::Text;
-  words.text = takeString(given, static_cast<std::size_t>(length));
-  effects::UserText laidOut;
-  std::string reason;
-  if (!effects::layOutText(words.text, laidOut, reason)) {
+  if (char* given = jsTakeWords(&length)) {
+    platform::InputEvent words{platform::InputEvent::Kind::Text};
+    words.text = takeString(given, static_cast<std::size_t>(length));
+    effects::UserText laidOut;
+    std::string reason;
+    if (effects::layOutText(words.text, laidOut, reason)) {
+      if (!laidOut.unmapped.empty())
+        jsWordsUnmapped(effects::describeUnmapped(laidOut.unmapped).c_str());
+      return words;
+    }
     jsWordsRefused(reason.c_str());
-    words = {platform::InputEvent::Kind::KeylessText};
-  } else if (!laidOut.unmapped.empty()) {
-    jsWordsUnmapped(effects::describeUnmapped(laidOut.unmapped).c_str());
   }
-  if (words.kind == platform::InputEvent::Kind::Text || wallpaper)
-    hand.writeAtStart(std::move(words));
+  if (wallpaper) return platform::InputEvent{platform::InputEvent::Kind::KeylessText};
+  return std::nullopt;
 }
 
 // A wallpaper takes only the pointer, and the autopilot's hand plays beside
@@ -163,7 +160,7 @@ int runLive(bool wallpaper) {
   if (wallpaper) hand.fly(std::random_device{}());
   platform::headless::SessionRecorder recorder;
   liveBackend = &backend;
-  writeUserWords(hand, wallpaper);
+  if (auto text = startingText(wallpaper)) hand.writeAtStart(std::move(*text));
   recorder.start(keepSessionText);
   platform::setInputObserver([&recorder](const platform::InputEvent& e) { recorder.record(e); });
   platform::setBackend(&hand);
