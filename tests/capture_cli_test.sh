@@ -48,6 +48,11 @@ err=$("$capture" --frames 80 --hash --text words.txt 2>&1 >words.hash)
 [ "$err" = "$(printf 'nebla-capture: no glyph for: \342\230\203 \342\202\254 (left empty)')" ] && pass || fail "the characters without a glyph are not named once: $err"
 out=$("$capture" --frames 80 --hash --text - <words.txt 2>/dev/null)
 [ "$out" = "$(cat words.hash)" ] && pass || fail "--text - should spell standard input: $out"
+# The words are the run's first event: a script that starts with them as
+# its text line gives the same frames.
+printf '0 text "Snow \342\230\203, and \342\230\203 \342\202\254!\\n"\n' > words.script
+out=$("$capture" --frames 80 --hash --script words.script 2>/dev/null)
+[ "$out" = "$(cat words.hash)" ] && pass || fail "a script's text line should be --text: $out"
 out=$("$capture" --frames 80 --hash)
 [ "$out" = "frames 172 hash ae433b705c48e998" ] && pass || fail "the built-in text's frames changed: $out"
 [ "$out" != "$(cat words.hash)" ] && pass || fail "--text made no difference"
