@@ -339,13 +339,37 @@ async function downloadTo(page, dir) {
 // Words typed into Your text: a Q that reached the program would end it.
 const WORDS = 'Quiet smoke\nfor Ada #1';
 
+// Too many pages are refused in the box, before anything starts again;
+// the words are then written, and the # they hold, which has no letter, is
+// named in a note.
 async function writeWords(page) {
   await page.click('#words');
+  await page.$eval('#words-text', (box) => { box.value = 'a\n---\n'.repeat(250); });
+  await page.click('#words-write');
+  const refused = await waitUntil('the refusal in the box', 10000,
+                                  () => page.$eval('#words-problem', (e) => !e.hidden && e.textContent));
+  log(`250 pages of words: ${refused}`);
+  assert.match(refused, /more than 200 pages/);
+  await page.$eval('#words-text', (box) => { box.value = ''; });
   await page.type('#words-text', WORDS);
   await Promise.all([page.waitForNavigation({ timeout: 30000 }), page.click('#words-write')]);
   await waitUntil('frames with your text', 40000, () => backgroundShown(page, RAMP1_ENTRY1));
+  assert.match(await noticeOn(page, 'the note of characters without a letter'), /empty: #$/);
   await sleep(2500);
   await shot(page, 'your-text');
+}
+
+// An empty box gives Nebla's own text back: the session starts with no
+// words.
+async function clearWords(browser, url, errors) {
+  const page = await openPage(browser, url, PHONE, errors);
+  await page.click('#words');
+  assert.equal(await page.$eval('#words-text', (box) => box.value), WORDS, 'the browser did not keep the words');
+  await page.$eval('#words-text', (box) => { box.value = ''; });
+  await Promise.all([page.waitForNavigation({ timeout: 30000 }), page.click('#words-write')]);
+  await waitUntil('frames without your text', 40000, () => backgroundShown(page, RAMP1_ENTRY1));
+  assert.doesNotMatch(await sessionScript(page), /^\d+ text /m, 'words after the box was emptied');
+  await page.close();
 }
 
 // Writes the words, plays with a finger on the picture, a key and a
@@ -381,8 +405,8 @@ async function recordSession(browser, url, errors) {
   });
   await page.click('#ended-share');
   const link = await waitUntil('the share link', 10000, () => page.$eval('#share-link', (e) => e.value));
-  await page.evaluate(() => localStorage.removeItem('nebla-words'));
   await page.close();
+  await clearWords(browser, url, errors);
   const text = fs.readFileSync(file, 'utf8');
   log(`saved ${path.basename(file)}: ${text.split('\n').filter((l) => /^\d/.test(l)).length} events; link of ${link.length} characters`);
   assert.match(text, /^\d+\s+left down$/m, 'the finger was not recorded as a spray');
