@@ -5,7 +5,8 @@ in virtual X servers.
 --root on a 2080 x 960 root window that RandR splits into an 800 x 600 and
 a 1280 x 960 monitor side by side: one picture on each, the first once and
 centred, the second doubled, black around them, both showing the same
-frame with the autopilot's smoke. --root on two X screens that Xinerama
+frame with the autopilot's smoke; the picture moves when RandR changes the
+monitor while the root window keeps its size. --root on two X screens that Xinerama
 joins (Xvfb lays them over one another, as mirrored outputs): one picture
 whole on both, black on the rest of the larger screen. --root tells once
 that X does not say when the root window is covered. In a window of another
@@ -14,7 +15,7 @@ picture at all (counted with the RECORD extension) while partly covered it
 goes on drawing, and it draws again, frames having gone on, once uncovered.
 
 Usage: monitors_e2e.py PATH_TO_NEBLA
-Needs Xvfb (with RANDR, XINERAMA and RECORD, as Debian's has), ImageMagick,
+Needs Xvfb (with RANDR, XINERAMA and RECORD, as Debian's has), xrandr, ImageMagick,
 libX11, libXrandr and libXtst.
 """
 
@@ -244,6 +245,29 @@ def run_randr_monitors(binary, root):
         server.stop()
 
 
+def run_monitor_resized(binary, root):
+    """RandR gives the screen's one output a smaller mode while the root
+    window keeps its size: the picture moves onto the smaller monitor."""
+    server = XServer(screens=["-screen", "0", "2080x960x24"])
+    name = "monitor-resized"
+    app = Nebla(binary, server.display, root, name, extra_env=desktop_env(root, name), args=["--root"])
+    try:
+        wait_until("one doubled picture on the whole root", 40,
+                   lambda: pictures_on(server.display, [Placement(0, 0, 2080, 960, whole=True)], [(200, 480)]), 0.5)
+        xrandr = lambda *args: subprocess.run(["xrandr", "--display", server.display] + list(args), check=True)
+        xrandr("--newmode", "1280x960", "0", "1280", "0", "0", "0", "960", "0", "0", "0")
+        xrandr("--addmode", "screen", "1280x960")
+        xrandr("--output", "screen", "--mode", "1280x960", "--fb", "2080x960")
+        shot = wait_until("the picture on the 1280x960 monitor, black right of it", 20,
+                          lambda: pictures_on(server.display, [Placement(0, 0, 1280, 960, whole=True)],
+                                              [(1500, 480), (2070, 10), (1300, 950)]), 0.5)
+        keep(shot, name)
+        log("--root: the output's mode made 1280x960 in a root that stays 2080x960; the picture follows")
+    finally:
+        app.stop()
+        server.stop()
+
+
 def run_xinerama_screens(binary, root):
     server = XServer(screens=["+xinerama", "-screen", "0", "1280x960x24", "-screen", "1", "800x600x24"])
     try:
@@ -311,6 +335,7 @@ def main():
     try:
         with tempfile.TemporaryDirectory(prefix="nebla-monitors-") as root:
             run_randr_monitors(binary, root)
+            run_monitor_resized(binary, root)
             run_xinerama_screens(binary, root)
             run_covered(binary, root)
     except Failure as failure:

@@ -94,6 +94,7 @@ void AdoptedBackend::pump() {
 void AdoptedBackend::follow(const SDL_Event& event) {
   if (event.type == SDL_SYSWMEVENT) {
     if (x11::destroyedBy(*event.syswm.msg, target_)) gone_ = true;
+    if (root_ && x11::monitorsChangedBy(*event.syswm.msg)) lookAtMonitors();
     std::optional<bool> seen = x11::visibilityFrom(*event.syswm.msg, target_);
     if (seen && *seen == unseen_) {
       unseen_ = !*seen;
@@ -109,7 +110,8 @@ void AdoptedBackend::follow(const SDL_Event& event) {
     presenter_.redraw();
 }
 
-// A root window grows or shrinks when monitors come or go.
+// A root window grows or shrinks when monitors come or go, and RandR tells
+// of monitors that move within it.
 void AdoptedBackend::lookAtMonitors() {
   if (root_ && connection_ != nullptr)
     presenter_.setMonitors(x11::monitorsOf(connection_, target_));
@@ -133,8 +135,10 @@ void AdoptedBackend::windowCreated(const WindowInfo&) {
   }
   connection_ = x11::watchWindow(window_);
   root_ = connection_ != nullptr && x11::isRoot(connection_, target_);
-  if (root_)
+  if (root_) {
+    x11::watchMonitors(connection_, target_);
     std::fputs("nebla: root window: X does not tell when it is covered; drawing goes on\n", stderr);
+  }
   lookAtMonitors();
 }
 

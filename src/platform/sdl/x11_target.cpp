@@ -154,6 +154,35 @@ std::vector<Rect> monitorsOf(void* connection, unsigned long root) {
   return screens.size() > monitors.size() ? screens : monitors;
 }
 
+void watchMonitors(void* connection, unsigned long root) {
+#ifdef NEBLA_HAVE_XRANDR
+  auto* display = static_cast<Display*>(connection);
+  int event = 0, error = 0;
+  if (!XRRQueryExtension(display, &event, &error)) return;
+  // One mask per client and window: SDL asks on this connection for output
+  // changes, which stay in it.
+  XRRSelectInput(display, root,
+                 RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
+  XFlush(display);
+#else
+  (void)connection;
+  (void)root;
+#endif
+}
+
+bool monitorsChangedBy(const SDL_SysWMmsg& message) {
+#ifdef NEBLA_HAVE_XRANDR
+  if (message.subsystem != SDL_SYSWM_X11) return false;
+  const XEvent& event = message.msg.x11.event;
+  int base = 0, error = 0;
+  if (!XRRQueryExtension(event.xany.display, &base, &error)) return false;
+  return event.type == base + RRScreenChangeNotify || event.type == base + RRNotify;
+#else
+  (void)message;
+  return false;
+#endif
+}
+
 std::optional<bool> visibilityFrom(const SDL_SysWMmsg& message, unsigned long window) {
   if (message.subsystem != SDL_SYSWM_X11) return std::nullopt;
   const XEvent& event = message.msg.x11.event;

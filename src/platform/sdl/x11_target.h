@@ -57,6 +57,15 @@ bool isRoot(void* connection, unsigned long window);
 // is there or the program was built without them.
 std::vector<Rect> monitorsOf(void* connection, unsigned long root);
 
+// Asks, on the connection, to hear when RandR changes the screen's outputs
+// or their places: monitors can move, turn or be swapped while the root
+// window keeps its size. Nothing without RandR.
+void watchMonitors(void* connection, unsigned long root);
+
+// Whether this window-system message is one of RandR's changes that
+// watchMonitors asked for; the monitors are worth reading again.
+bool monitorsChangedBy(const SDL_SysWMmsg& message);
+
 // What this window-system message says about whether `window` can be
 // seen: false once it is fully covered or unmapped, true once part of it
 // shows again; nothing for other messages. Only windows that are not
