@@ -11,7 +11,8 @@ before it is drawn in to well after the set-up's pause end promptly with status 
 every time; a run ends as promptly on SIGTERM during its set-up, its
 recording whole, and a recording that can no longer be written leaves the
 window's title alone. Ids that are not numbers, name no window or name an
-InputOnly window get status 2. --root draws on the root window
+InputOnly window get status 2, as does a text program that fails its first
+run. --root draws on the root window
 with the starting colour ramp of --scheme. Last, Debian's xscreensaver,
 activated with nebla as its only program, shows the smoke.
 
@@ -274,6 +275,15 @@ def run_bad_ids(binary, display, root):
             app.stop()
     invisible.close()
     log("bad window ids (not a number, no window, an InputOnly window): status 2")
+    # A text program that fails its first run leaves no text to keep.
+    app = Nebla(binary, display, root, "badprogram", args=["--root", "--text-program", "echo half; exit 3"])
+    try:
+        status = app.wait_exit(10)
+        check(status == 2 and "exited with status 3" in app.stderr_text(),
+              "a text program failing its first run: status %s, %r" % (status, app.stderr_text()))
+    finally:
+        app.stop()
+    log("a text program failing its first run: status 2, and why")
 
 
 def run_root(binary, display, root):

@@ -333,8 +333,8 @@ def run_output_removed(binary, sway, root):
     try:
         inner.msg("create_output")
         check(set(inner.outputs()) == {"WL-1", "WL-2"}, "outputs: %s" % sorted(inner.outputs()))
-        proc = inner.start([binary, "--wallpaper"], workdir(root, "work"),
-                           XDG_STATE_HOME=workdir(root, "state"))
+        state = workdir(root, "state")
+        proc = inner.start([binary, "--wallpaper"], workdir(root, "work"), XDG_STATE_HOME=state)
         try:
             for output in ("WL-1", "WL-2"):
                 wait_until("the picture on " + output, 20, lambda o=output: placed(inner.shot(o)), 0.3)
@@ -354,6 +354,9 @@ def run_output_removed(binary, sway, root):
             log("compositor exit: status %d: %s" % (status, stderr_of(proc).strip()))
             check(status == 0, "status %d after the compositor's exit" % status)
             check("compositor closed the connection" in stderr_of(proc), "the end is not told")
+            with open(os.path.join(state, "nebla", "Nebla.log")) as f:
+                check("the Wayland compositor closed the connection; ending" in f.read(),
+                      "the log does not tell why the wallpaper ended")
         finally:
             finish(proc)
     finally:

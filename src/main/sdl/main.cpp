@@ -426,6 +426,8 @@ std::unique_ptr<nebla::platform::Backend> openWallpaper(const Options& options, 
     std::fprintf(stderr, "nebla: no output is named %s now (there are: %s); waiting for it\n",
                  options.output->c_str(), names.empty() ? "none" : names.c_str());
   }
+  // The log is open by the time the compositor can go away.
+  backend->setEndReport([](const std::string& why) { nebla::diag::logInfo(why); });
   enterStateDirectory();
   return backend;
 }

@@ -206,11 +206,16 @@ void WallpaperBackend::lose() {
   if (gone_) return;
   gone_ = true;
   int error = wl_display_get_error(display_);
-  if (error == 0 || error == EPIPE || error == ECONNRESET)
-    std::fputs("nebla: the Wayland compositor closed the connection; ending\n", stderr);
-  else
-    std::fprintf(stderr, "nebla: the connection to the Wayland compositor failed: %s; ending\n",
-                 std::strerror(error));
+  std::string why = error == 0 || error == EPIPE || error == ECONNRESET
+                        ? "the Wayland compositor closed the connection; ending"
+                        : "the connection to the Wayland compositor failed: " +
+                              std::string(std::strerror(error)) + "; ending";
+  std::fprintf(stderr, "nebla: %s\n", why.c_str());
+  if (endReport_) endReport_(why);
+}
+
+void WallpaperBackend::setEndReport(std::function<void(const std::string&)> report) {
+  endReport_ = std::move(report);
 }
 
 bool WallpaperBackend::sessionEnding() { return endSignalled.load() || gone_; }

@@ -8,6 +8,7 @@
 // away end the program's session, and the program ends at once.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -40,6 +41,9 @@ class WallpaperBackend final : public Backend {
   // Connects to the compositor WAYLAND_DISPLAY names and learns its outputs.
   // Anything but Ready leaves the backend unusable; why tells the reason.
   Start start(std::string& why);
+  // Called once, with the reason, when the compositor ends the connection
+  // or it fails; the reason also goes to standard error.
+  void setEndReport(std::function<void(const std::string&)> report);
   // The names of the outputs the compositor has now.
   std::vector<std::string> outputNames() const;
   // Whether an output of this name is there now.
@@ -79,6 +83,7 @@ class WallpaperBackend final : public Backend {
   Picture picture_;
   std::uint64_t generation_ = 0;  // pictures presented so far
   bool gone_ = false;
+  std::function<void(const std::string&)> endReport_;
   long long startMs_ = 0;
 };
 
