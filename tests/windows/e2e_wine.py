@@ -350,9 +350,8 @@ def registry_value(name):
     return out.split()[-1] if "REG_DWORD" in out else None
 
 
-def test_settings(build, shots, work):
-    log("Nebla.scr /c: the settings dialog stores ramp 2 and the light")
-    subprocess.run([WINE, "reg", "delete", r"HKCU\Software\Nebla", "/f"], capture_output=True)
+def open_settings(build, work):
+    """Nebla.scr /c, once its dialog is there and has the keyboard."""
     program = Program(os.path.join(build, "Nebla.scr"), "/c", cwd=work)
     try:
         dialog = window("Nebla screensaver")
@@ -360,6 +359,17 @@ def test_settings(build, shots, work):
         # Without a window manager the keys go where the pointer is.
         xdotool("mousemove", "--window", dialog, "20", "20")
         xdotool("windowfocus", "--sync", dialog)
+    except BaseException:
+        program.stop()
+        raise
+    return program
+
+
+def test_settings(build, shots, work):
+    log("Nebla.scr /c: the settings dialog stores ramp 2 and the light")
+    subprocess.run([WINE, "reg", "delete", r"HKCU\Software\Nebla", "/f"], capture_output=True)
+    program = open_settings(build, work)
+    try:
         screenshot(os.path.join(shots, "settings.png"))
         # The ramp list has the focus: ramp 1 -> 2, the light on, the
         # autopilot off, then OK.
@@ -421,12 +431,8 @@ def frame_hashes(capture, text_file, frames_dir):
 def test_stored_text(build, shots, work, capture):
     log("Nebla.scr /c: a text typed into the box is stored with the autopilot off")
     subprocess.run([WINE, "reg", "delete", r"HKCU\Software\Nebla", "/f"], capture_output=True)
-    program = Program(os.path.join(build, "Nebla.scr"), "/c", cwd=work)
+    program = open_settings(build, work)
     try:
-        dialog = window("Nebla screensaver")
-        time.sleep(1)
-        xdotool("mousemove", "--window", dialog, "20", "20")
-        xdotool("windowfocus", "--sync", dialog)
         # From the ramp list to the autopilot (off) and into the text box;
         # after the text, Tab leaves the box for OK.
         for key in ("Tab", "Tab", "space", "Tab"):
@@ -498,12 +504,8 @@ def test_refused_text(build, shots, work):
                   "\"Autopilot\"=dword:00000000\n"
                   "\"Text\"=hex(1):%s\n" % ",".join("%02x" % b for b in data))
     run(WINE, "reg", "import", reg_file)
-    program = Program(os.path.join(build, "Nebla.scr"), "/c", cwd=work)
+    program = open_settings(build, work)
     try:
-        dialog = window("Nebla screensaver")
-        time.sleep(1)
-        xdotool("mousemove", "--window", dialog, "20", "20")
-        xdotool("windowfocus", "--sync", dialog)
         xdotool("key", "Return")
         said = window("Nebla", timeout=10)
         screenshot(os.path.join(shots, "settings-text-refused.png"))

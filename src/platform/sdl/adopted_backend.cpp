@@ -3,40 +3,21 @@
 #include "platform/sdl/adopted_backend.h"
 
 #include <algorithm>
-#include <atomic>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
+#include "platform/process/end_signals.h"
 #include "platform/sdl/video.h"
 #include "platform/sdl/x11_target.h"
 
 namespace nebla::platform::sdl {
-namespace {
-
-// Set by the signal handler, so it must be a plain store that cannot take
-// a lock.
-std::atomic<bool> endSignalled{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-void noteEndSignal(int) { endSignalled.store(true); }
-
-void catchEndSignals() {
-  struct sigaction action {};
-  action.sa_handler = noteEndSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGINT, &action, nullptr);
-}
-
-}  // namespace
 
 // SDL's own signal handlers would turn SIGTERM into a close request, which
 // is not how this program ends.
 AdoptedBackend::AdoptedBackend(unsigned long window) : target_(window) {
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-  catchEndSignals();
+  process::catchEndSignals();
 }
 
 AdoptedBackend::~AdoptedBackend() {
@@ -119,7 +100,9 @@ void AdoptedBackend::lookAtMonitors() {
 
 bool AdoptedBackend::keyDown(int) { return false; }
 
-bool AdoptedBackend::sessionEnding() { return endSignalled.load() || gone_ || x11::windowGone(); }
+bool AdoptedBackend::sessionEnding() {
+  return process::endSignalled() || gone_ || x11::windowGone();
+}
 
 // The window's destruction arrives as a window-system message.
 void AdoptedBackend::windowCreated(const WindowInfo&) {

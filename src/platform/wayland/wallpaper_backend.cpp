@@ -9,34 +9,18 @@
 #include <xdg-output-unstable-v1-client-protocol.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
 #include <utility>
 
+#include "platform/process/end_signals.h"
+
 namespace nebla::platform::wayland {
 namespace {
-
-// Set by the signal handler, so it must be a plain store that cannot take
-// a lock.
-std::atomic<bool> endSignalled{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-void noteEndSignal(int) { endSignalled.store(true); }
-
-// Without SA_RESTART, so a signal cuts the wait for the compositor short.
-void catchEndSignals() {
-  struct sigaction action {};
-  action.sa_handler = noteEndSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGINT, &action, nullptr);
-}
 
 long long monotonicMs() {
   using namespace std::chrono;
@@ -68,7 +52,7 @@ const wl_registry_listener kRegistryListener = {RegistryEvents::global, Registry
 // SDL is not used here, so its signal handlers are no concern.
 WallpaperBackend::WallpaperBackend(std::string output)
     : wanted_(std::move(output)), startMs_(monotonicMs()) {
-  catchEndSignals();
+  process::catchEndSignals();
 }
 
 WallpaperBackend::~WallpaperBackend() {
@@ -218,7 +202,7 @@ void WallpaperBackend::setEndReport(std::function<void(const std::string&)> repo
   endReport_ = std::move(report);
 }
 
-bool WallpaperBackend::sessionEnding() { return endSignalled.load() || gone_; }
+bool WallpaperBackend::sessionEnding() { return process::endSignalled() || gone_; }
 
 bool WallpaperBackend::openDisplay() { return display_ != nullptr && !gone_; }
 
