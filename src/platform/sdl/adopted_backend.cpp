@@ -68,6 +68,7 @@ void AdoptedBackend::pump() {
   SDL_PumpEvents();
   SDL_Event event;
   while (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) == 1) follow(event);
+  if (monitorWatch_.changed()) lookAtMonitors();
 }
 
 // Drawing starts again, from the frame kept last, as soon as part of the
@@ -75,7 +76,6 @@ void AdoptedBackend::pump() {
 void AdoptedBackend::follow(const SDL_Event& event) {
   if (event.type == SDL_SYSWMEVENT) {
     if (x11::destroyedBy(*event.syswm.msg, target_)) gone_ = true;
-    if (root_ && x11::monitorsChangedBy(*event.syswm.msg)) lookAtMonitors();
     std::optional<bool> seen = x11::visibilityFrom(*event.syswm.msg, target_);
     if (seen && *seen == unseen_) {
       unseen_ = !*seen;
@@ -119,7 +119,7 @@ void AdoptedBackend::windowCreated(const WindowInfo&) {
   connection_ = x11::watchWindow(window_);
   root_ = connection_ != nullptr && x11::isRoot(connection_, target_);
   if (root_) {
-    x11::watchMonitors(connection_, target_);
+    monitorWatch_.watch(target_);
     std::fputs("nebla: root window: X does not tell when it is covered; drawing goes on\n", stderr);
   }
   lookAtMonitors();

@@ -14,6 +14,7 @@
 
 #include "platform/backend.h"
 #include "platform/sdl/presenter.h"
+#include "platform/sdl/x11_target.h"
 
 namespace nebla::platform::sdl {
 
@@ -55,6 +56,7 @@ class AdoptedBackend final : public Backend {
   SDL_Window* window_ = nullptr;
   void* connection_ = nullptr;  // SDL's X11 Display, for the last look at errors
   Presenter presenter_;
+  x11::MonitorWatch monitorWatch_;  // a root window's only
   bool root_ = false;
   bool unseen_ = false;  // X said the window is fully covered or unmapped
   bool gone_ = false;

@@ -154,33 +154,43 @@ std::vector<Rect> monitorsOf(void* connection, unsigned long root) {
   return screens.size() > monitors.size() ? screens : monitors;
 }
 
-void watchMonitors(void* connection, unsigned long root) {
+MonitorWatch::~MonitorWatch() {
+  if (display_ != nullptr) XCloseDisplay(static_cast<Display*>(display_));
+}
+
+bool MonitorWatch::watch(unsigned long root) {
 #ifdef NEBLA_HAVE_XRANDR
-  auto* display = static_cast<Display*>(connection);
-  int event = 0, error = 0;
-  if (!XRRQueryExtension(display, &event, &error)) return;
-  // One mask per client and window: SDL asks on this connection for output
-  // changes, which stay in it.
+  auto* display = XOpenDisplay(nullptr);
+  int error = 0;
+  if (display == nullptr) return false;
+  if (!XRRQueryExtension(display, &eventBase_, &error)) {
+    XCloseDisplay(display);
+    return false;
+  }
   XRRSelectInput(display, root,
                  RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
   XFlush(display);
+  display_ = display;
+  return true;
 #else
-  (void)connection;
   (void)root;
+  return false;
 #endif
 }
 
-bool monitorsChangedBy(const SDL_SysWMmsg& message) {
+bool MonitorWatch::changed() {
+  if (display_ == nullptr) return false;
+  auto* display = static_cast<Display*>(display_);
+  bool told = false;
+  while (XPending(display) > 0) {
+    XEvent event;
+    XNextEvent(display, &event);
 #ifdef NEBLA_HAVE_XRANDR
-  if (message.subsystem != SDL_SYSWM_X11) return false;
-  const XEvent& event = message.msg.x11.event;
-  int base = 0, error = 0;
-  if (!XRRQueryExtension(event.xany.display, &base, &error)) return false;
-  return event.type == base + RRScreenChangeNotify || event.type == base + RRNotify;
-#else
-  (void)message;
-  return false;
+    XRRUpdateConfiguration(&event);
+    told = told || (event.type >= eventBase_ && event.type < eventBase_ + RRNumberEvents);
 #endif
+  }
+  return told;
 }
 
 std::optional<bool> visibilityFrom(const SDL_SysWMmsg& message, unsigned long window) {

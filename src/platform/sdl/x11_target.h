@@ -57,14 +57,28 @@ bool isRoot(void* connection, unsigned long window);
 // is there or the program was built without them.
 std::vector<Rect> monitorsOf(void* connection, unsigned long root);
 
-// Asks, on the connection, to hear when RandR changes the screen's outputs
-// or their places: monitors can move, turn or be swapped while the root
-// window keeps its size. Nothing without RandR.
-void watchMonitors(void* connection, unsigned long root);
+// RandR's changes of a root window's outputs, heard on a connection of its
+// own: monitors can move, turn or change mode while the root window keeps
+// its size, and SDL's connection passes on only some of RandR's events.
+class MonitorWatch {
+ public:
+  MonitorWatch() = default;
+  MonitorWatch(const MonitorWatch&) = delete;
+  MonitorWatch& operator=(const MonitorWatch&) = delete;
+  ~MonitorWatch();
 
-// Whether this window-system message is one of RandR's changes that
-// watchMonitors asked for; the monitors are worth reading again.
-bool monitorsChangedBy(const SDL_SysWMmsg& message);
+  // Opens the connection to DISPLAY and asks RandR for the screen's, the
+  // CRTCs' and the outputs' changes on root. False, and nothing is ever
+  // told, without the display or RandR.
+  bool watch(unsigned long root);
+  // Whether RandR told of a change since the last call: reads what has
+  // come, without waiting. The monitors are then worth reading again.
+  bool changed();
+
+ private:
+  void* display_ = nullptr;  // the watch's own Display
+  int eventBase_ = 0;
+};
 
 // What this window-system message says about whether `window` can be
 // seen: false once it is fully covered or unmapped, true once part of it
